@@ -1,0 +1,86 @@
+#include "frame/bmp_file.h"
+
+#include <cstring>
+
+namespace jpg {
+
+Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, int32_t colourMode,
+                       uint32_t &stride) {
+    const uint32_t bits = colourMode == 1 ? 8 : 24;
+    const uint32_t colours = bits == 8 ? 256 : 0;
+    const uint64_t wideStride = bmpStride(bits, width);
+    const uint64_t sizeImage = wideStride * height;
+    const uint32_t headerBytes = kBmpFileHeaderBytes + kBmpInfoHeaderBytes + 4 * colours;
+    const uint64_t fileSize = headerBytes + sizeImage;
+    const bool fits = fileSize <= 0xFFFFFFFFu;
+    stride = static_cast<uint32_t>(wideStride);
+
+    Block block;
+    if (!block.allocate(kBmpInfoHeaderBytes + 4 * colours)) return Result::NoMemory;
+    Locked<uint8_t> info(block.handle());
+    if (!info) return Result::NoMemory;
+    using namespace bmpinfo;
+    putLe32(info.get() + kSize, kBmpInfoHeaderBytes);
+    putLe32(info.get() + kWidth, width);
+    putLe32(info.get() + kHeight, height);
+    putLe16(info.get() + kPlanes, 1);
+    putLe16(info.get() + kBitCount, bits);
+    putLe32(info.get() + kSizeImage, fits ? static_cast<uint32_t>(sizeImage) : 0);
+    putLe32(info.get() + kClrUsed, colours);
+    for (uint32_t i = 0; i < colours; ++i) {
+        uint8_t *entry = info.get() + kBmpInfoHeaderBytes + 4 * i;
+        entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
+    }
+
+    uint8_t header[kBmpFileHeaderBytes] = {'B', 'M'};
+    putLe32(header + 2, fits ? static_cast<uint32_t>(fileSize) : 0);
+    putLe32(header + 10, headerBytes);
+
+    if (!file.writeAll(header, sizeof header) || !file.writeAll(info.get(), kBmpInfoHeaderBytes + 4 * colours))
+        return Result::IoError;
+    return Result::Ok;
+}
+
+Result readBmpHeaders(const OpenFile &file, BmpHeaders &out) {
+    const UINT got = _lread(file.get(), out.fileHeader, kBmpFileHeaderBytes);
+    if (got == HFILE_ERROR_COUNT) return Result::IoError;
+    if (got < 2 || out.fileHeader[0] != 'B' || out.fileHeader[1] != 'M') return Result::NotFormat;
+    if (got != kBmpFileHeaderBytes) return Result::Malformed;
+    out.bfOffBits = le32(out.fileHeader + 10);
+
+    uint8_t head[kBmpInfoHeaderBytes];
+    const UINT gotInfo = _lread(file.get(), head, kBmpInfoHeaderBytes);
+    if (gotInfo == HFILE_ERROR_COUNT) return Result::IoError;
+    if (gotInfo != kBmpInfoHeaderBytes) return Result::Malformed;
+
+    using namespace bmpinfo;
+    out.infoSize = le32(head + kSize);
+    out.width = static_cast<int32_t>(le32(head + kWidth));
+    out.height = static_cast<int32_t>(le32(head + kHeight));
+    out.bitCount = le16(head + kBitCount);
+    out.compression = le32(head + kCompression);
+    if (out.infoSize < kBmpInfoHeaderBytes || out.infoSize > kBmpMaxInfoHeaderBytes) return Result::Unsupported;
+    if (out.width < 0 || out.height == INT32_MIN) return Result::Malformed;
+    out.rows = static_cast<uint32_t>(out.height < 0 ? -static_cast<int64_t>(out.height) : out.height);
+
+    const uint32_t defaultColours = out.bitCount <= 8 ? (1u << out.bitCount) & 0xFFFFu : 0;
+    out.stride = bmpStride(out.bitCount, static_cast<uint32_t>(out.width));
+    out.sizeImage = le32(head + kSizeImage);
+    if (out.sizeImage == 0) out.sizeImage = out.stride * out.rows;
+    out.clrUsed = le32(head + kClrUsed);
+    if (out.clrUsed == 0) out.clrUsed = defaultColours;
+    if (out.clrUsed > kBmpMaxColours) return Result::Unsupported;
+
+    if (!out.info.allocate(out.infoSize + 4 * out.clrUsed)) return Result::NoMemory;
+    Locked<uint8_t> info(out.info.handle());
+    if (!info) return Result::NoMemory;
+    std::memcpy(info.get(), head, kBmpInfoHeaderBytes);
+    // The rest of a longer info header, then the colour table right after it.
+    const uint32_t rest = out.infoSize - kBmpInfoHeaderBytes + 4 * out.clrUsed;
+    const UINT gotRest = rest == 0 ? 0 : _lread(file.get(), info.get() + kBmpInfoHeaderBytes, rest);
+    if (gotRest == HFILE_ERROR_COUNT) return Result::IoError;
+    if (gotRest != rest) return Result::Malformed;
+    return Result::Ok;
+}
+
+}  // namespace jpg

@@ -1,0 +1,194 @@
+// Conventions shared by every stage: internal results, the two word helpers,
+// checked size arithmetic, and scope guards for memory blocks and files.
+#ifndef JPG_FRAME_CONVENTIONS_H
+#define JPG_FRAME_CONVENTIONS_H
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "frame/platform.h"
+
+namespace jpg {
+
+// What an internal operation reports. Only the exports turn these into the
+// statuses of the interface; nothing else ever crosses an export.
+enum class Result {
+    Ok = 0,
+    NotFormat,    // the file does not start with the expected signature
+    Malformed,    // the file breaks the format's rules
+    Unsupported,  // valid, but beyond what the codec handles
+    IoError,      // a file could not be opened, created, read or written
+    NoMemory,     // a block could not be allocated or locked
+    Damaged,      // output complete, but the input was damaged (a warning)
+};
+
+// The encoder's component choice for the running export (1: one grey
+// component). Each thread has its own, so concurrent exports never disturb
+// each other.
+extern thread_local int32_t singleComponent;
+
+// Exchanges the two bytes of each of `count` 16-bit words in place.
+void swapWords(void *words, uint16_t count);
+
+// `value` rounded up to a multiple of `multiple`, in unsigned 16-bit
+// arithmetic: t = value + multiple - 1 wraps at 65,536.
+uint16_t roundUp(uint16_t value, uint16_t multiple);
+
+// The same rounding without any wrap, for sizes that may exceed 16 bits.
+constexpr uint32_t roundUpWide(uint32_t value, uint32_t multiple) {
+    return (value + multiple - 1) / multiple * multiple;
+}
+
+// Largest block the library ever asks for.
+constexpr uint64_t kMaxBlockBytes = 0x7FFF0000u;
+
+// Product of the factors into `out`; false when it exceeds kMaxBlockBytes.
+// Every buffer size derived from file data goes through here.
+bool checkedProduct(std::initializer_list<uint64_t> factors, uint32_t &out);
+
+// Reads a little-endian or big-endian field from a byte buffer.
+inline uint16_t le16(const uint8_t *p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t le32(const uint8_t *p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint16_t be16(const uint8_t *p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline void putLe16(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void putLe32(uint8_t *p, uint32_t v) {
+    putLe16(p, v);
+    putLe16(p + 2, v >> 16);
+}
+inline void putBe16(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+// A zero-filled movable global block owned by one scope: freed when the
+// scope ends unless released.
+class Block {
+public:
+    Block() = default;
+    ~Block() { reset(); }
+    Block(const Block &) = delete;
+    Block &operator=(const Block &) = delete;
+    Block(Block &&other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+    Block &operator=(Block &&other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = other.handle_;
+            other.handle_ = nullptr;
+        }
+        return *this;
+    }
+
+    // Makes a block of `bytes` zero bytes (flags 0x42); false when it fails.
+    bool allocate(uint32_t bytes) {
+        reset();
+        handle_ = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, bytes);
+        return handle_ != nullptr;
+    }
+    void reset() {
+        if (handle_ != nullptr) GlobalFree(handle_);
+        handle_ = nullptr;
+    }
+    HGLOBAL handle() const { return handle_; }
+    explicit operator bool() const { return handle_ != nullptr; }
+
+private:
+    HGLOBAL handle_ = nullptr;
+};
+
+// Locks a block for one scope. `get()` is null when the lock failed.
+template <typename T = uint8_t>
+class Locked {
+public:
+    explicit Locked(HGLOBAL handle) : handle_(handle), ptr_(handle ? static_cast<T *>(GlobalLock(handle)) : nullptr) {}
+    ~Locked() {
+        if (ptr_ != nullptr) GlobalUnlock(handle_);
+    }
+    Locked(const Locked &) = delete;
+    Locked &operator=(const Locked &) = delete;
+    T *get() const { return ptr_; }
+    T *operator->() const { return ptr_; }
+    T &operator[](std::size_t i) const { return ptr_[i]; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+
+private:
+    HGLOBAL handle_;
+    T *ptr_;
+};
+
+// An open file handle owned by one scope.
+class OpenFile {
+public:
+    OpenFile() = default;
+    explicit OpenFile(HFILE file) : file_(file) {}
+    ~OpenFile() { close(); }
+    OpenFile(const OpenFile &) = delete;
+    OpenFile &operator=(const OpenFile &) = delete;
+
+    bool open(const char *path, int mode) {
+        close();
+        file_ = _lopen(path, mode);
+        return file_ != HFILE_ERROR;
+    }
+    // Closes the file; false when closing reported a failure.
+    bool close() {
+        if (file_ == HFILE_ERROR) return true;
+        const bool ok = _lclose(file_) != HFILE_ERROR;
+        file_ = HFILE_ERROR;
+        return ok;
+    }
+    // Takes ownership of an already open handle.
+    void adopt(HFILE file) {
+        close();
+        file_ = file;
+    }
+    HFILE get() const { return file_; }
+    bool isOpen() const { return file_ != HFILE_ERROR; }
+
+    // Reads exactly `count` bytes; false on a short read.
+    bool readExact(void *buffer, uint32_t count) const {
+        return count == 0 || _lread(file_, buffer, count) == count;
+    }
+    // Writes all `count` bytes; false when the write fell short.
+    bool writeAll(const void *buffer, uint32_t count) const {
+        return count == 0 || _lwrite(file_, static_cast<LPCCH>(buffer), count) == count;
+    }
+
+private:
+    HFILE file_ = HFILE_ERROR;
+};
+
+// An output file written under a temporary name beside its destination and
+// moved into place by commit(), so that a reader of the destination never
+// sees a half-written file and a failed call leaves an existing file as it
+// was. Without commit() the temporary file is removed.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile() { abandon(); }
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    bool create(const char *destination);
+    // Closes the file and moves it over the destination.
+    bool commit();
+    void abandon();
+
+    HFILE get() const { return file_.get(); }
+    const OpenFile &file() const { return file_; }
+
+private:
+    OpenFile file_;
+    std::string destination_;
+    std::string temporary_;
+};
+
+}  // namespace jpg
+
+#endif  // JPG_FRAME_CONVENTIONS_H

@@ -1,0 +1,107 @@
+// The platform operations the codec uses, by their Windows names.
+//
+// On Windows these are the real kernel and user functions. Everywhere else the
+// library provides its own small implementation with the same names and
+// types: files over POSIX descriptors, memory blocks whose handle is their
+// address, lstrcmpA and a MessageBoxA that prints one line to standard error.
+// The POSIX layer also lets tests make the N-th operation of a kind fail and
+// count the blocks and files a call leaves held.
+#ifndef JPG_FRAME_PLATFORM_H
+#define JPG_FRAME_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+
+using BOOL = int;
+using UINT = unsigned int;
+using LONG = int32_t;
+using SIZE_T = std::size_t;
+using HFILE = int;
+using HGLOBAL = void *;
+using HLOCAL = void *;
+using HWND = void *;
+using LPVOID = void *;
+using LPCVOID = const void *;
+using LPCSTR = const char *;
+using LPCCH = const char *;
+
+constexpr HFILE HFILE_ERROR = -1;
+constexpr UINT HFILE_ERROR_COUNT = static_cast<UINT>(-1);
+constexpr int OF_READ = 0;
+constexpr int OF_WRITE = 1;
+constexpr int OF_READWRITE = 2;
+constexpr UINT GMEM_MOVEABLE = 0x0002;
+constexpr UINT GMEM_ZEROINIT = 0x0040;
+constexpr UINT GHND = GMEM_MOVEABLE | GMEM_ZEROINIT;
+constexpr UINT LHND = GHND;
+constexpr UINT MB_ICONERROR = 0x10;
+constexpr int FILE_BEGIN = 0;
+constexpr int FILE_CURRENT = 1;
+constexpr int FILE_END = 2;
+
+HFILE _lopen(LPCSTR path, int mode);
+HFILE _lcreat(LPCSTR path, int attribute);
+UINT _lread(HFILE file, LPVOID buffer, UINT count);
+UINT _lwrite(HFILE file, LPCCH buffer, UINT count);
+LONG _llseek(HFILE file, LONG offset, int origin);
+HFILE _lclose(HFILE file);
+
+HGLOBAL GlobalAlloc(UINT flags, SIZE_T bytes);
+LPVOID GlobalLock(HGLOBAL block);
+BOOL GlobalUnlock(HGLOBAL block);
+HGLOBAL GlobalFree(HGLOBAL block);
+HLOCAL LocalAlloc(UINT flags, SIZE_T bytes);
+LPVOID LocalLock(HLOCAL block);
+BOOL LocalUnlock(HLOCAL block);
+HLOCAL LocalFree(HLOCAL block);
+
+int lstrcmpA(LPCSTR a, LPCSTR b);
+int MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT style);
+
+#endif  // _WIN32
+
+namespace jpg {
+
+// File operations beyond the _l* set: output files are written under a
+// temporary name beside their destination and moved into place at the end.
+bool replaceFile(const char *fromPath, const char *toPath);
+bool removeFile(const char *path);
+// True when both paths name the same existing file.
+bool sameFile(const char *a, const char *b);
+
+}  // namespace jpg
+
+// Test hooks of the POSIX layer (no effect on Windows, where the real
+// functions run). Counters are per thread: every export runs on its caller's
+// thread, so parallel tests do not disturb each other.
+namespace jpg::faults {
+
+enum class Op { Alloc, Open, Create, Read, Write, Seek, Count };
+
+// Makes the n-th call (1-based, counted from now) of the operation fail;
+// n = 0 clears it. Allocation failure covers GlobalAlloc and LocalAlloc.
+void failNth(Op op, int n);
+// Clears every planned failure and the call counters.
+void reset();
+// Calls of the operation since the last reset.
+int calls(Op op);
+// True once a planned failure has been delivered since the last reset.
+bool fired();
+
+// Blocks (global and local) and files currently held by this thread.
+int heldBlocks();
+int heldFiles();
+
+}  // namespace jpg::faults
+
+#endif  // JPG_FRAME_PLATFORM_H

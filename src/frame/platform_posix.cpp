@@ -1,0 +1,170 @@
+// POSIX implementation of the platform operations, with test hooks.
+#if !defined(_WIN32)
+
+#include "frame/platform.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+using jpg::faults::Op;
+
+constexpr std::size_t kOps = static_cast<std::size_t>(Op::Count);
+
+struct FaultPlan {
+    std::array<int, kOps> calls{};
+    std::array<int, kOps> failAt{};
+    bool fired = false;
+    int heldBlocks = 0;
+    int heldFiles = 0;
+};
+
+thread_local FaultPlan plan;
+
+// Counts one call of the operation; true when it is planned to fail.
+bool shouldFail(Op op) {
+    const auto i = static_cast<std::size_t>(op);
+    ++plan.calls[i];
+    if (plan.failAt[i] != 0 && plan.calls[i] == plan.failAt[i]) {
+        plan.fired = true;
+        return true;
+    }
+    return false;
+}
+
+HFILE track(int fd) {
+    if (fd < 0) return HFILE_ERROR;
+    ++plan.heldFiles;
+    return fd;
+}
+
+void *allocate(SIZE_T bytes) {
+    if (shouldFail(Op::Alloc)) return nullptr;
+    void *block = std::calloc(bytes == 0 ? 1 : bytes, 1);
+    if (block != nullptr) ++plan.heldBlocks;
+    return block;
+}
+
+void *release(void *block) {
+    if (block == nullptr) return nullptr;
+    std::free(block);
+    --plan.heldBlocks;
+    return nullptr;
+}
+
+}  // namespace
+
+HFILE _lopen(LPCSTR path, int mode) {
+    if (shouldFail(Op::Open) || path == nullptr) return HFILE_ERROR;
+    const int flags = (mode & 3) == OF_READWRITE ? O_RDWR : (mode & 3) == OF_WRITE ? O_WRONLY : O_RDONLY;
+    return track(::open(path, flags | O_CLOEXEC));
+}
+
+HFILE _lcreat(LPCSTR path, int /*attribute*/) {
+    if (shouldFail(Op::Create) || path == nullptr) return HFILE_ERROR;
+    return track(::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+}
+
+UINT _lread(HFILE file, LPVOID buffer, UINT count) {
+    if (shouldFail(Op::Read) || file < 0) return HFILE_ERROR_COUNT;
+    auto *out = static_cast<char *>(buffer);
+    UINT done = 0;
+    while (done < count) {
+        const ssize_t n = ::read(file, out + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return done == 0 ? HFILE_ERROR_COUNT : done;
+        if (n == 0) break;
+        done += static_cast<UINT>(n);
+    }
+    return done;
+}
+
+UINT _lwrite(HFILE file, LPCCH buffer, UINT count) {
+    if (shouldFail(Op::Write) || file < 0) return HFILE_ERROR_COUNT;
+    UINT done = 0;
+    while (done < count) {
+        const ssize_t n = ::write(file, buffer + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return HFILE_ERROR_COUNT;
+        done += static_cast<UINT>(n);
+    }
+    return done;
+}
+
+LONG _llseek(HFILE file, LONG offset, int origin) {
+    if (shouldFail(Op::Seek) || file < 0) return HFILE_ERROR;
+    const int whence = origin == FILE_END ? SEEK_END : origin == FILE_CURRENT ? SEEK_CUR : SEEK_SET;
+    const off_t pos = ::lseek(file, offset, whence);
+    if (pos < 0 || pos > 0x7FFFFFFF) return HFILE_ERROR;
+    return static_cast<LONG>(pos);
+}
+
+HFILE _lclose(HFILE file) {
+    if (file < 0) return HFILE_ERROR;
+    --plan.heldFiles;
+    return ::close(file) == 0 ? 0 : HFILE_ERROR;
+}
+
+HGLOBAL GlobalAlloc(UINT /*flags*/, SIZE_T bytes) { return allocate(bytes); }
+LPVOID GlobalLock(HGLOBAL block) { return block; }
+BOOL GlobalUnlock(HGLOBAL /*block*/) { return 0; }
+HGLOBAL GlobalFree(HGLOBAL block) { return release(block); }
+HLOCAL LocalAlloc(UINT /*flags*/, SIZE_T bytes) { return allocate(bytes); }
+LPVOID LocalLock(HLOCAL block) { return block; }
+BOOL LocalUnlock(HLOCAL /*block*/) { return 0; }
+HLOCAL LocalFree(HLOCAL block) { return release(block); }
+
+int lstrcmpA(LPCSTR a, LPCSTR b) {
+    return std::strcmp(a == nullptr ? "" : a, b == nullptr ? "" : b);
+}
+
+int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*style*/) {
+    std::fprintf(stderr, "%s%s%s\n", caption != nullptr ? caption : "", caption != nullptr ? ": " : "",
+                 text != nullptr ? text : "");
+    std::fflush(stderr);
+    return 1;  // IDOK
+}
+
+namespace jpg {
+
+bool replaceFile(const char *fromPath, const char *toPath) {
+    return ::rename(fromPath, toPath) == 0;
+}
+
+bool removeFile(const char *path) { return ::unlink(path) == 0; }
+
+bool sameFile(const char *a, const char *b) {
+    struct stat sa {};
+    struct stat sb {};
+    if (::stat(a, &sa) != 0 || ::stat(b, &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace jpg
+
+namespace jpg::faults {
+
+void failNth(Op op, int n) { plan.failAt[static_cast<std::size_t>(op)] = n < 0 ? 0 : n; }
+
+void reset() {
+    plan.calls.fill(0);
+    plan.failAt.fill(0);
+    plan.fired = false;
+}
+
+int calls(Op op) { return plan.calls[static_cast<std::size_t>(op)]; }
+bool fired() { return plan.fired; }
+int heldBlocks() { return plan.heldBlocks; }
+int heldFiles() { return plan.heldFiles; }
+
+}  // namespace jpg::faults
+
+#endif  // !_WIN32

@@ -1,0 +1,231 @@
+#include "test_util.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace testutil {
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "jpgtest-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+}
+
+std::vector<std::string> TempDir::entries() const {
+    std::vector<std::string> names;
+    for (const auto &e : fs::directory_iterator(path_)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+bool fileExists(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+Bytes readFile(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + path);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const std::string &path, const Bytes &bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+Image photoImage(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed) {
+    Image img;
+    img.width = width;
+    img.height = height;
+    img.channels = channels;
+    img.pixels.resize(static_cast<size_t>(width) * height * channels);
+    uint32_t noise = seed * 2654435761u + 12345u;
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            const double fx = width > 1 ? double(x) / (width - 1) : 0.0;
+            const double fy = height > 1 ? double(y) / (height - 1) : 0.0;
+            noise = noise * 1103515245u + 12345u;
+            const int grain = static_cast<int>((noise >> 16) % 7) - 3;
+            // A sky-to-ground gradient, a bright disc and a dark bar.
+            const double dx = fx - 0.6, dy = fy - 0.35;
+            const bool disc = dx * dx + dy * dy < 0.02;
+            const bool bar = fx > 0.15 && fx < 0.25 && fy > 0.4;
+            double r = 60 + 150 * fy + 30 * std::sin(fx * 9);
+            double g = 90 + 100 * (1 - fy) + 25 * std::cos(fy * 7 + fx * 3);
+            double b = 200 - 120 * fy + 20 * std::sin(fx * 5 + fy * 4);
+            if (disc) r = 250, g = 220, b = 90;
+            if (bar) r = 30, g = 25, b = 40;
+            const double v[3] = {r, g, b};
+            uint8_t *p = img.at(x, y);
+            if (channels == 1) {
+                p[0] = static_cast<uint8_t>(std::clamp(0.299 * r + 0.587 * g + 0.114 * b + grain, 0.0, 255.0));
+            } else {
+                for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(v[c] + grain, 0.0, 255.0));
+            }
+        }
+    }
+    return img;
+}
+
+static void put32(Bytes &b, size_t at, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+static uint32_t get32(const Bytes &b, size_t at) {
+    return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (uint32_t(b[at + 3]) << 24);
+}
+
+Bytes bmpBytes(const Image &image) {
+    const uint32_t bits = image.channels == 1 ? 8 : 24;
+    const uint32_t colours = bits == 8 ? 256 : 0;
+    const uint32_t stride = ((bits * image.width + 31) >> 3) & ~3u;
+    const uint32_t offBits = 54 + 4 * colours;
+    Bytes b(offBits + static_cast<size_t>(stride) * image.height, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(b, 2, static_cast<uint32_t>(b.size()));
+    put32(b, 10, offBits);
+    put32(b, 14, 40);
+    put32(b, 18, image.width);
+    put32(b, 22, image.height);
+    b[26] = 1;
+    b[28] = static_cast<uint8_t>(bits);
+    put32(b, 34, stride * image.height);
+    put32(b, 46, colours);
+    for (uint32_t i = 0; i < colours; ++i) b[54 + 4 * i] = b[55 + 4 * i] = b[56 + 4 * i] = static_cast<uint8_t>(i);
+    for (uint32_t y = 0; y < image.height; ++y) {
+        uint8_t *row = &b[offBits + static_cast<size_t>(y) * stride];
+        for (uint32_t x = 0; x < image.width; ++x) {
+            const uint8_t *p = image.at(x, y);
+            if (bits == 8) {
+                row[x] = p[0];
+            } else {
+                row[3 * x] = p[2];
+                row[3 * x + 1] = p[1];
+                row[3 * x + 2] = p[0];
+            }
+        }
+    }
+    return b;
+}
+
+Image parseBmp(const Bytes &b) {
+    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') throw std::runtime_error("not a BMP");
+    Image img;
+    img.width = get32(b, 18);
+    img.height = get32(b, 22);
+    const uint32_t bits = b[28] | (b[29] << 8);
+    img.channels = bits == 8 ? 1 : 3;
+    const uint32_t offBits = get32(b, 10);
+    const uint32_t stride = ((bits * img.width + 31) >> 3) & ~3u;
+    if (b.size() < offBits + static_cast<size_t>(stride) * img.height) throw std::runtime_error("short BMP");
+    img.pixels.resize(static_cast<size_t>(img.width) * img.height * img.channels);
+    for (uint32_t y = 0; y < img.height; ++y) {
+        const uint8_t *row = &b[offBits + static_cast<size_t>(y) * stride];
+        for (uint32_t x = 0; x < img.width; ++x) {
+            uint8_t *p = img.at(x, y);
+            if (bits == 8) {
+                p[0] = row[x];
+            } else {
+                p[0] = row[3 * x + 2];
+                p[1] = row[3 * x + 1];
+                p[2] = row[3 * x];
+            }
+        }
+    }
+    return img;
+}
+
+Bytes pnmBytes(const Image &image) {
+    const std::string head = std::string(image.channels == 1 ? "P5" : "P6") + "\n" + std::to_string(image.width) +
+                             " " + std::to_string(image.height) + "\n255\n";
+    Bytes b(head.begin(), head.end());
+    b.insert(b.end(), image.pixels.begin(), image.pixels.end());
+    return b;
+}
+
+Image parsePnm(const Bytes &b) {
+    size_t pos = 0;
+    auto token = [&]() {
+        while (pos < b.size() && (std::isspace(b[pos]) || b[pos] == '#')) {
+            if (b[pos] == '#')
+                while (pos < b.size() && b[pos] != '\n') ++pos;
+            else
+                ++pos;
+        }
+        std::string t;
+        while (pos < b.size() && !std::isspace(b[pos])) t += static_cast<char>(b[pos++]);
+        return t;
+    };
+    const std::string magic = token();
+    Image img;
+    img.channels = magic == "P5" ? 1 : 3;
+    if (magic != "P5" && magic != "P6") throw std::runtime_error("not a PNM");
+    img.width = std::stoul(token());
+    img.height = std::stoul(token());
+    token();
+    ++pos;
+    const size_t n = static_cast<size_t>(img.width) * img.height * img.channels;
+    if (b.size() < pos + n) throw std::runtime_error("short PNM");
+    img.pixels.assign(b.begin() + static_cast<long>(pos), b.begin() + static_cast<long>(pos + n));
+    return img;
+}
+
+int run(const std::string &command, std::string *errorText) {
+    std::string cmd = command;
+    std::string errPath;
+    if (errorText != nullptr) {
+        char tmpl[] = "/tmp/jpgtest-err-XXXXXX";
+        const int fd = mkstemp(tmpl);
+        if (fd >= 0) close(fd);
+        errPath = tmpl;
+        cmd += " 2>" + errPath;
+    }
+    const int status = std::system(cmd.c_str());
+    if (errorText != nullptr) {
+        std::ifstream in(errPath);
+        errorText->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        std::remove(errPath.c_str());
+    }
+    if (status == -1) return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+bool haveProgram(const std::string &name) { return run("command -v " + name + " >/dev/null 2>&1") == 0; }
+
+Difference compare(const Image &a, const Image &b) {
+    if (a.width != b.width || a.height != b.height || a.channels != b.channels)
+        throw std::runtime_error("pictures differ in size");
+    Difference d;
+    double sq = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i) {
+        const int e = std::abs(int(a.pixels[i]) - int(b.pixels[i]));
+        d.maxAbs = std::max(d.maxAbs, e);
+        sq += double(e) * e;
+    }
+    const double mse = a.pixels.empty() ? 0 : sq / a.pixels.size();
+    d.psnr = mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
+    return d;
+}
+
+}  // namespace testutil

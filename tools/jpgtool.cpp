@@ -1,0 +1,120 @@
+// jpgtool: converts between BMP and JPEG files with the JPG library, shows
+// what a file's headers say, and extracts the preview of exported files.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "commands.h"
+#include "jpg.h"
+
+#ifndef JPG_VERSION
+#define JPG_VERSION "0.0.0"
+#endif
+
+namespace jpgtool {
+
+void complain(const std::string &file, const std::string &reason) {
+    std::fprintf(stderr, "jpgtool: %s%s%s\n", file.c_str(), file.empty() ? "" : ": ", reason.c_str());
+}
+
+namespace {
+
+const char kUsage[] =
+    "usage: jpgtool COMMAND ARGS\n"
+    "\n"
+    "commands:\n"
+    "  import IN.jpg OUT.bmp           decode a JPEG file into a BMP file\n"
+    "  export IN.bmp OUT.jpg [--level N] [--layout N]\n"
+    "                                  encode a BMP file (8, 24 or 32 bits) into a JPEG file;\n"
+    "                                  level 3 (default) uses the standard tables, larger is coarser;\n"
+    "                                  layout is the preview layout tag (default 1)\n"
+    "  info FILE                       describe the headers of a JPEG or BMP file\n"
+    "  preview IN.jpg OUT.bmp          write the 80 x 60 preview of an exported JPEG file\n"
+    "  show IN.bmp OUT.bmp             draw a BMP file on a canvas and save the canvas\n"
+    "  --help                          this text\n"
+    "  --version                       the version\n"
+    "\n"
+    "exit status: 0 success, 1 nothing written, 2 written with a warning\n";
+
+int usageError(const char *message) {
+    complain("", message);
+    std::fputs(kUsage, stderr);
+    return 1;
+}
+
+bool parseNumber(const std::string &text, long &value) {
+    if (text.empty()) return false;
+    char *end = nullptr;
+    value = std::strtol(text.c_str(), &end, 0);
+    return end != nullptr && *end == '\0';
+}
+
+}  // namespace
+
+int importCommand(const Args &args) {
+    if (args.size() != 2) return usageError("import needs IN.jpg OUT.bmp");
+    const int32_t status = iImportJPG(args[0].c_str(), args[1].c_str());
+    switch (status) {
+        case JPG_IMPORT_OK:
+            return 0;
+        case JPG_IMPORT_NOT_JPEG:
+            complain(args[0], "not a JPEG file, or it cannot be read");
+            return 1;
+        case JPG_IMPORT_REFUSED:
+            complain(args[0], "unsupported or damaged JPEG headers, or the output could not be written");
+            return 1;
+        case JPG_IMPORT_DAMAGED:
+            complain(args[0], "warning: the image data is damaged or incomplete; the picture was written anyway");
+            return 2;
+        default:
+            complain(args[0], "unexpected status " + std::to_string(status));
+            return 1;
+    }
+}
+
+int exportCommand(const Args &args) {
+    long level = 3;
+    long layout = 1;
+    Args files;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--level" || args[i] == "--layout") {
+            long value = 0;
+            if (i + 1 >= args.size() || !parseNumber(args[i + 1], value))
+                return usageError((args[i] + " needs a number").c_str());
+            (args[i] == "--level" ? level : layout) = value;
+            ++i;
+        } else {
+            files.push_back(args[i]);
+        }
+    }
+    if (files.size() != 2) return usageError("export needs IN.bmp OUT.jpg");
+    const int32_t status =
+        iExportJPG(files[0].c_str(), files[1].c_str(), static_cast<int32_t>(layout), static_cast<int32_t>(level));
+    if (status == JPG_EXPORT_OK) return 0;
+    complain(files[0], "not a supported BMP file, or the JPEG file could not be written");
+    return 1;
+}
+
+}  // namespace jpgtool
+
+int main(int argc, char **argv) {
+    using namespace jpgtool;
+    if (argc < 2) return usageError("no command given");
+    const std::string command = argv[1];
+    const Args args(argv + 2, argv + argc);
+    if (command == "--help" || command == "-h" || command == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == "--version") {
+        std::printf("jpgtool %s\n", JPG_VERSION);
+        return 0;
+    }
+    if (command == "import") return importCommand(args);
+    if (command == "export") return exportCommand(args);
+    if (command == "info") return infoCommand(args);
+    if (command == "preview") return previewCommand(args);
+    if (command == "show") return showCommand(args);
+    return usageError(("unknown command '" + command + "'").c_str());
+}
