@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=Release -DJPG_BUILD_TESTS=ON >/dev/null
 cmake --build build-win32 -j"$jobs"
 (cd build-win32 && ctest --output-on-failure)
 
@@ -20,7 +20,7 @@ if [ ! -x build/jpgtool ]; then
   cmake --build build -j"$jobs" --target jpgtool
 fi
 
-cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release \
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DJPG_BUILD_TESTS=ON \
   -DJPG_NATIVE_JPGTOOL="$PWD/build/jpgtool" >/dev/null
 cmake --build build-win64 -j"$jobs"
 
