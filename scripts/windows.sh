@@ -32,9 +32,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the Wine prefix in $WINEPREFIX"
   DISPLAY= "$wine" wineboot -i >/dev/null 2>&1 || true
 fi
+wineserver="$(dirname "$wine")/wineserver"
+[ -x "$wineserver" ] || wineserver=wineserver
+# One server for the whole run: it would otherwise start again, with its
+# services, for many of the short test runs. It serves this prefix alone and
+# is stopped on the way out.
+"$wineserver" -p || true
+trap '"$wineserver" -k 2>/dev/null || true' EXIT
+# Start Wine's services now, away from CTest: a service started by a test
+# would hold that test's output pipe open until it ends.
+DISPLAY= timeout 120 "$wine" wineboot </dev/null >/dev/null 2>&1 || true
 status=0
 (cd build-win64 && DISPLAY= ctest --output-on-failure -j"$jobs") || status=$?
-# Stop the prefix's wineserver (ours alone: it serves only this prefix).
-"$(dirname "$wine")/wineserver" -k 2>/dev/null || wineserver -k 2>/dev/null || true
 echo "JPG.dll (32-bit): $PWD/build-win32/JPG.dll"
 exit $status

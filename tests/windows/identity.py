@@ -5,7 +5,9 @@ Makes BMP sources (8-bit grey, 8-bit with a 16-colour table, 24-bit, 32-bit;
 odd and even sizes) and JPEG sources (cjpeg: grey, 1x1, 2x1, 2x2, 1x2, 4x1,
 restart intervals; and files cut short before their end marker), then runs
 `jpgtool export` and `jpgtool import` of both builds on each and compares
-exit statuses and output bytes.
+exit statuses and output bytes. The previews of the exported files
+(`jpgtool preview`) and the BMP sources drawn by iShowMeta (`jpgtool show`)
+are compared the same way.
 
 usage: identity.py --native JPGTOOL --windows JPGTOOL.EXE [--emulator WINE] --work DIR
 """
@@ -81,13 +83,16 @@ class Runner:
         self.emulator = emulator
 
     def run_native(self, args):
-        return subprocess.run([self.native, *args], capture_output=True).returncode
+        return subprocess.run([self.native, *args], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
 
     def run_windows(self, args):
         # Absolute Unix paths are drive Z: under Wine.
         converted = ["Z:" + a if a.startswith("/") else a for a in args]
         command = ([self.emulator] if self.emulator else []) + [self.windows, *converted]
-        return subprocess.run(command, capture_output=True).returncode
+        # No pipes: the processes Wine starts for its services inherit them,
+        # and reading a pipe would wait until those end.
+        return subprocess.run(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL).returncode
 
 
 def main():
@@ -101,6 +106,16 @@ def main():
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
     runner = Runner(os.path.abspath(options.native), os.path.abspath(options.windows), options.emulator)
+    if options.emulator:
+        # Keep one Wine server up between the many short runs (it would
+        # otherwise start again, with its services, for nearly every run);
+        # it leaves a minute after the last one.
+        server = os.path.join(os.path.dirname(options.emulator), "wineserver")
+        if not os.path.exists(server):
+            server = shutil.which("wineserver") or ""
+        if server:
+            subprocess.run([server, "-p60"], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
 
     def path(name):
         return os.path.join(work, name)
@@ -172,6 +187,22 @@ def main():
                  runner.run_windows(["export", source, out_w, *flags]))
             if level == 3 and os.path.exists(out_n):
                 jpegs.append(out_n)
+
+    # The preview of every exported file, and every BMP source drawn with
+    # iShowMeta (the native build's own drawing layer against the system's
+    # GDI under Wine).
+    for source in [j for j in jpegs if j.endswith(".native.jpg")]:
+        base = os.path.basename(source)[:-len(".native.jpg")]
+        out_n = path(base + ".preview.native.bmp")
+        out_w = path(base + ".preview.windows.bmp")
+        same("preview " + base, out_n, out_w, runner.run_native(["preview", source, out_n]),
+             runner.run_windows(["preview", source, out_w]))
+    for source in bmps:
+        base = os.path.splitext(os.path.basename(source))[0]
+        out_n = path(base + ".show.native.bmp")
+        out_w = path(base + ".show.windows.bmp")
+        same("show " + base, out_n, out_w, runner.run_native(["show", source, out_n]),
+             runner.run_windows(["show", source, out_w]))
 
     # Files cut short before their end marker (status 3 of the import).
     for source in list(jpegs[:3]):
