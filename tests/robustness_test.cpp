@@ -1,0 +1,164 @@
+// Every export under failing platform operations, and all of them at once on
+// many threads.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "frame/platform.h"
+#include "jpg.h"
+#include "test_util.h"
+
+using jpg::faults::Op;
+using testutil::Bytes;
+using testutil::TempDir;
+
+namespace {
+
+const char *opName(Op op) {
+    switch (op) {
+        case Op::Alloc: return "alloc";
+        case Op::Open: return "open";
+        case Op::Create: return "create";
+        case Op::Read: return "read";
+        case Op::Write: return "write";
+        case Op::Seek: return "seek";
+        default: return "?";
+    }
+}
+
+// One export call: it writes `output` (empty for calls that write no file)
+// and reports success with `okStatus`.
+struct Call {
+    std::function<int32_t()> run;
+    std::string output;
+    int32_t okStatus = 0;
+};
+
+// Makes every operation of every kind fail in turn (the 1st, the 2nd, ...)
+// until the call completes without meeting a failure. Each time the status
+// is a failure unless the output is complete and correct, nothing stays
+// held, no stray file is left beside the output, and a file that was already
+// at the output path survives a failure untouched.
+void failEveryOperation(const TempDir &dir, const Call &call) {
+    jpg::faults::reset();
+    const std::vector<std::string> before = dir.entries();
+    const int32_t reference = call.run();
+    ASSERT_EQ(reference, call.okStatus) << "the call fails even without injected faults";
+    const Bytes expected = call.output.empty() ? Bytes{} : testutil::readFile(call.output);
+    const std::vector<std::string> after = dir.entries();
+    const Bytes sentinel = {'o', 'l', 'd'};
+
+    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 100000) << opName(op);
+            if (!call.output.empty()) testutil::writeFile(call.output, sentinel);
+            const int blocks = jpg::faults::heldBlocks();
+            const int files = jpg::faults::heldFiles();
+            jpg::faults::reset();
+            jpg::faults::failNth(op, n);
+            const int32_t status = call.run();
+            const bool fired = jpg::faults::fired();
+            jpg::faults::reset();
+            SCOPED_TRACE(std::string(opName(op)) + " #" + std::to_string(n));
+            EXPECT_EQ(jpg::faults::heldBlocks(), blocks);
+            EXPECT_EQ(jpg::faults::heldFiles(), files);
+            EXPECT_EQ(dir.entries(), after);
+            if (status == call.okStatus) {
+                if (!call.output.empty()) EXPECT_EQ(testutil::readFile(call.output), expected);
+            } else if (!call.output.empty()) {
+                EXPECT_EQ(testutil::readFile(call.output), sentinel);
+            }
+            if (!fired) break;
+        }
+    }
+    (void)before;
+}
+
+struct Files {
+    TempDir dir;
+    std::string bmp = dir.file("in.bmp");
+    std::string jpeg = dir.file("in.jpg");
+    std::string out = dir.file("out");
+    Files() {
+        const testutil::Image image = testutil::photoImage(37, 21, 3);
+        testutil::writeFile(bmp, testutil::bmpBytes(image));
+        EXPECT_EQ(iExportJPG(bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+    }
+};
+
+}  // namespace
+
+TEST(Robustness, ImportSurvivesEveryFailedOperation) {
+    Files f;
+    failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0});
+}
+
+TEST(Robustness, ExportSurvivesEveryFailedOperation) {
+    Files f;
+    failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0});
+}
+
+TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
+    Files f;
+    const std::string grey = f.dir.file("grey.bmp");
+    const std::string greyJpeg = f.dir.file("grey.jpg");
+    testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(9, 17, 1)));
+    failEveryOperation(f.dir, {[&] { return iExportJPG(grey.c_str(), greyJpeg.c_str(), 0, 7); }, greyJpeg, 0});
+    failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0});
+}
+
+TEST(Robustness, PreviewSurvivesEveryFailedAllocation) {
+    Files f;
+    Bytes segment = testutil::readFile(f.jpeg);
+    segment.resize(4820);
+    Bytes dib(14440);
+    failEveryOperation(f.dir, {[&] { return iRead_APP1(segment.data(), dib.data()); }, "", 0});
+}
+
+TEST(Robustness, ExportsRunConcurrently) {
+    TempDir dir;
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 40;
+    // Different pictures per thread, each of a different kind.
+    std::vector<std::string> sources;
+    for (int t = 0; t < kThreads; ++t) {
+        const testutil::Image image = testutil::photoImage(40 + 9 * t, 30 + 5 * t, t % 3 == 2 ? 1 : 3, t + 1);
+        sources.push_back(dir.file("src" + std::to_string(t) + ".bmp"));
+        testutil::writeFile(sources.back(), testutil::bmpBytes(image));
+    }
+    // Single-threaded reference outputs.
+    std::vector<Bytes> refJpeg, refBmp, refDib;
+    for (int t = 0; t < kThreads; ++t) {
+        const std::string j = dir.file("ref" + std::to_string(t) + ".jpg");
+        const std::string b = dir.file("ref" + std::to_string(t) + ".bmp");
+        ASSERT_EQ(iExportJPG(sources[t].c_str(), j.c_str(), 1, t), 0);
+        ASSERT_EQ(iImportJPG(j.c_str(), b.c_str()), 0);
+        refJpeg.push_back(testutil::readFile(j));
+        refBmp.push_back(testutil::readFile(b));
+        Bytes segment = refJpeg.back();
+        segment.resize(4820);
+        Bytes dib(14440);
+        ASSERT_EQ(iRead_APP1(segment.data(), dib.data()), 0);
+        refDib.push_back(dib);
+    }
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string j = dir.file("t" + std::to_string(t) + ".jpg");
+            const std::string b = dir.file("t" + std::to_string(t) + ".bmp");
+            for (int r = 0; r < kRounds; ++r) {
+                if (iExportJPG(sources[t].c_str(), j.c_str(), 1, t) != 0 || testutil::readFile(j) != refJpeg[t])
+                    ++mismatches[t];
+                if (iImportJPG(j.c_str(), b.c_str()) != 0 || testutil::readFile(b) != refBmp[t]) ++mismatches[t];
+                Bytes segment = refJpeg[t];
+                segment.resize(4820);
+                Bytes dib(14440);
+                if (iRead_APP1(segment.data(), dib.data()) != 0 || dib != refDib[t]) ++mismatches[t];
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
