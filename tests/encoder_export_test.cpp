@@ -292,3 +292,103 @@ TEST(ExportFile, LargestSidesDoNotWrap) {
         EXPECT_EQ(slice(e.jpeg, e.jpeg.size() - 2, 2), (Bytes{0xFF, 0xD9}));
     }
 }
+
+TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
+    // 32-bit pixels, a 124-byte (V5) info header, a top-down file and an
+    // 8-bit palette that is not a grey ramp change nothing in the output.
+    const Image colour = testutil::photoImage(37, 21, 3), grey = testutil::photoImage(37, 21, 1);
+    const Bytes colourJpeg = exportBytes(testutil::bmpBytes(colour)).jpeg;
+    const Bytes greyJpeg = exportBytes(testutil::bmpBytes(grey)).jpeg;
+    ASSERT_FALSE(colourJpeg.empty());
+    EXPECT_EQ(exportBytes(bmpVariant(colour, 24)).jpeg, colourJpeg);
+    EXPECT_EQ(exportBytes(bmpVariant(colour, 32)).jpeg, colourJpeg);
+    EXPECT_EQ(exportBytes(bmpVariant(colour, 32, 124, true)).jpeg, colourJpeg);
+    EXPECT_EQ(exportBytes(bmpVariant(colour, 24, 108, true)).jpeg, colourJpeg);
+    EXPECT_EQ(exportBytes(bmpVariant(grey, 8)).jpeg, greyJpeg);
+    EXPECT_EQ(exportBytes(bmpVariant(grey, 8, 124, true)).jpeg, greyJpeg);
+    // The last row may come without its padding bytes.
+    Bytes shortPadding = testutil::bmpBytes(colour);
+    shortPadding.resize(shortPadding.size() - 1);
+    EXPECT_EQ(exportBytes(shortPadding).jpeg, colourJpeg);
+}
+
+TEST(ExportSource, Refusals) {
+    const Bytes good = testutil::bmpBytes(testutil::photoImage(20, 10, 3));
+    auto with = [&](size_t at, uint32_t value, int bytes = 4) {
+        Bytes b = good;
+        for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(value >> (8 * i));
+        return b;
+    };
+    const std::pair<const char *, Bytes> cases[] = {
+        {"not BM", with(0, 'B' | 'X' << 8, 2)},
+        {"1 bit", with(28, 1, 2)},
+        {"4 bits", with(28, 4, 2)},
+        {"16 bits", with(28, 16, 2)},
+        {"RLE", with(30, 1)},
+        {"bit fields", with(30, 3)},
+        {"core header", with(14, 12)},
+        {"width 0", with(18, 0)},
+        {"height 0", with(22, 0)},
+        {"width 65536", with(18, 65536)},
+        {"height -65536", with(22, static_cast<uint32_t>(-65536))},
+        {"rows missing", Bytes(good.begin(), good.end() - 61)},
+        {"headers only", Bytes(good.begin(), good.begin() + 54)},
+        {"empty", Bytes{}},
+    };
+    for (const auto &[name, bmp] : cases) {
+        const Exported e = exportBytes(bmp);
+        EXPECT_EQ(e.status, 1) << name;
+        EXPECT_TRUE(e.jpeg.empty()) << name;
+    }
+    TempDir dir;
+    EXPECT_EQ(iExportJPG(dir.file("missing.bmp").c_str(), dir.file("out.jpg").c_str(), 1, 3), 1);
+    EXPECT_EQ(iExportJPG(nullptr, dir.file("out.jpg").c_str(), 1, 3), 1);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{});
+    // The source named as the output (by another path too) stays as it was.
+    testutil::writeFile(dir.file("in.bmp"), good);
+    EXPECT_EQ(iExportJPG(dir.file("in.bmp").c_str(), dir.file("in.bmp").c_str(), 1, 3), 1);
+    EXPECT_EQ(iExportJPG(dir.file("in.bmp").c_str(), (dir.path() + "/./in.bmp").c_str(), 1, 3), 1);
+    EXPECT_EQ(testutil::readFile(dir.file("in.bmp")), good);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+}
+
+TEST(ExportFailures, EveryFailingOperationLeavesTheOutputAsItWas) {
+    TempDir dir;
+    const std::string in = dir.file("in.bmp"), out = dir.file("out.jpg");
+    testutil::writeFile(in, testutil::bmpBytes(testutil::photoImage(40, 20, 3)));
+    const Bytes before{'o', 'l', 'd'};
+    using faults::Op;
+    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek}) {
+        for (int n = 1;; ++n) {
+            testutil::writeFile(out, before);
+            faults::reset();
+            const int blocks = faults::heldBlocks(), files = faults::heldFiles();
+            faults::failNth(op, n);
+            const int32_t status = iExportJPG(in.c_str(), out.c_str(), 1, 3);
+            const bool fired = faults::fired();
+            faults::reset();
+            EXPECT_EQ(faults::heldBlocks(), blocks) << int(op) << " #" << n;
+            EXPECT_EQ(faults::heldFiles(), files) << int(op) << " #" << n;
+            EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in.bmp", "out.jpg"})) << int(op) << " #" << n;
+            if (!fired) {
+                EXPECT_EQ(status, 0) << int(op) << " #" << n;
+                EXPECT_NE(testutil::readFile(out), before);
+                break;
+            }
+            EXPECT_EQ(status, 1) << int(op) << " #" << n;
+            EXPECT_EQ(testutil::readFile(out), before) << int(op) << " #" << n;
+        }
+    }
+}
+
+TEST(ExportThreads, ConcurrentExportsDoNotDisturbEachOther) {
+    const Bytes grey = testutil::bmpBytes(testutil::photoImage(300, 200, 1));
+    const Bytes colour = testutil::bmpBytes(testutil::photoImage(300, 200, 3));
+    const Bytes greyJpeg = exportBytes(grey).jpeg, colourJpeg = exportBytes(colour).jpeg;
+    std::vector<Bytes> results(8);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&, i] { results[i] = exportBytes(i % 2 ? colour : grey).jpeg; });
+    for (auto &t : threads) t.join();
+    for (size_t i = 0; i < results.size(); ++i) EXPECT_EQ(results[i], i % 2 ? colourJpeg : greyJpeg) << i;
+}
