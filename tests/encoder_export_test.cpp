@@ -283,6 +283,28 @@ TEST(ExportOracle, OddAndExtremeSizes) {
         }
 }
 
+TEST(ExportOracle, ExtremeBlocksAtDivisorOne) {
+    if (!haveDjpeg()) GTEST_SKIP() << "djpeg not installed";
+    // Stripes and checks of 0 and 255 make the largest AC coefficients an
+    // 8-bit block can have; with every divisor 1 (compressionLevel -2) they
+    // must still be codable.
+    const uint8_t stripe[8] = {255, 0, 0, 255, 255, 0, 0, 255};
+    for (int pattern = 0; pattern < 3; ++pattern) {
+        Image image{64, 32, 1, Bytes(64 * 32)};
+        for (uint32_t y = 0; y < 32; ++y)
+            for (uint32_t x = 0; x < 64; ++x)
+                image.at(x, y)[0] = pattern == 0   ? stripe[x % 8]
+                                    : pattern == 1 ? stripe[x % 8] ^ stripe[y % 8]
+                                                   : ((x + y) % 2 ? 255 : 0);
+        const Exported e = exportBytes(testutil::bmpBytes(image), -2);
+        ASSERT_EQ(e.status, 0);
+        std::string warnings;
+        const Image decoded = djpeg(e.jpeg, warnings);
+        EXPECT_EQ(warnings, "") << pattern;
+        EXPECT_LE(testutil::compare(image, decoded).maxAbs, 2) << pattern;
+    }
+}
+
 TEST(ExportFile, LargestSidesDoNotWrap) {
     for (const auto &[w, h] : {std::pair<uint32_t, uint32_t>{65535, 9}, {9, 65535}}) {
         const Exported e = exportBytes(testutil::bmpBytes(testutil::photoImage(w, h, 1)));
@@ -306,6 +328,12 @@ TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
     EXPECT_EQ(exportBytes(bmpVariant(colour, 24, 108, true)).jpeg, colourJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8)).jpeg, greyJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8, 124, true)).jpeg, greyJpeg);
+    // A 16-entry colour table: the rows start at offset 118.
+    Bytes shortTable = bmpVariant(grey, 8);
+    shortTable.erase(shortTable.begin() + 118, shortTable.begin() + 1078);
+    put32(shortTable, 10, 118);
+    put32(shortTable, 46, 16);
+    EXPECT_EQ(exportBytes(shortTable).jpeg, greyJpeg);
     // The last row may come without its padding bytes.
     Bytes shortPadding = testutil::bmpBytes(colour);
     shortPadding.resize(shortPadding.size() - 1);
