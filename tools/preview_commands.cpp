@@ -62,7 +62,7 @@ int previewCommand(const Args &args) {
             return 1;
         }
         const UINT got = _lread(in.get(), bytes.get(), kSegmentBytes);
-        if (got == HFILE_ERROR_COUNT || got < kSegmentNeeded) {
+        if (got < kSegmentNeeded || got > kSegmentBytes) {  // short, or a failed read
             complain(args[0], "too short to hold a preview");
             return 1;
         }

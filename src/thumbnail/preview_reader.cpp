@@ -25,6 +25,14 @@ void writeDibHeader(uint8_t *dib) {
     putLe32(dib + 20, kPreviewPixelBytes);
 }
 
+// Rounds a value to double precision. On an x87 FPU intermediate values keep
+// 64-bit mantissas unless stored, and a few sums would then truncate to a
+// different integer than on every other machine.
+inline double exact(double value) {
+    volatile double stored = value;
+    return stored;
+}
+
 // A channel value truncated toward zero, then limited to 0..255.
 uint8_t toByte(double value) {
     const int v = static_cast<int>(value);
@@ -38,15 +46,15 @@ void convertPreview(const int8_t *samples, uint8_t *picture) {
         const int8_t *s = samples + 4 * i;
         const double cb = s[2];
         const double cr = s[3];
-        const double bTerm = 1.772 * cb;
-        const double gTerm = (-0.71414 * cr) - (0.34414 * cb);
-        const double rTerm = 1.402 * cr;
+        const double bTerm = exact(1.772 * cb);
+        const double gTerm = exact(exact(-0.71414 * cr) - exact(0.34414 * cb));
+        const double rTerm = exact(1.402 * cr);
         uint8_t *p = picture + 6 * i;
         for (int k = 0; k < 2; ++k, p += 3) {
             const int luma = s[k] + 128;
-            p[0] = toByte(luma + bTerm);
-            p[1] = toByte(luma + gTerm);
-            p[2] = toByte(luma + rTerm);
+            p[0] = toByte(exact(luma + bTerm));
+            p[1] = toByte(exact(luma + gTerm));
+            p[2] = toByte(exact(luma + rTerm));
         }
     }
 }
