@@ -20,6 +20,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+// What _lread and _lwrite return on failure.
+constexpr UINT HFILE_ERROR_COUNT = static_cast<UINT>(HFILE_ERROR);
 #else
 
 using BOOL = int;
