@@ -155,9 +155,15 @@ JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath);
  * Returns 0, or -1 when the layout tag at offset 18 is neither 0 nor 1. */
 JPG_API int32_t JPG_CALL iRead_APP1(MemHandle segment, MemHandle dib);
 
-/* Draws a BMP file into a device context, first stored row at the top.
- * On Windows deviceContext is an HDC; elsewhere it is a JpgCanvas *
- * (jpg_canvas.h). Returns 0, or 1 when the file cannot be drawn. */
+/* Draws a BMP file (uncompressed, 1, 4, 8, 16, 24 or 32 bits per pixel) into
+ * a device context from its origin, first stored row on the top line, one row
+ * at a time, with the file's colour table realised as a palette. On Windows
+ * deviceContext is an HDC; elsewhere it is a JpgCanvas * (jpg_canvas.h: a
+ * host-owned array of 0x00RRGGBB pixels, top line first), on which drawing is
+ * clipped to the canvas. A file that ends early draws the rows it has.
+ * Returns 0; or 1 when nothing could be drawn: a file that does not start
+ * with "BM" (also shown in a message box, "Not a BMP file "), a file that
+ * cannot be opened, compressed or malformed files, or no memory. */
 JPG_API int32_t JPG_CALL iShowMeta(int32_t reserved, void *deviceContext, const char *bmpPath);
 
 #ifdef __cplusplus
