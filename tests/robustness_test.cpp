@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "frame/platform.h"
+#include "frame/gdi.h"
 #include "jpg.h"
+#include "jpg_canvas.h"
 #include "test_util.h"
 
 using jpg::faults::Op;
@@ -33,6 +35,9 @@ struct Call {
     std::function<int32_t()> run;
     std::string output;
     int32_t okStatus = 0;
+    // For calls without an output file: true when what they made in memory
+    // is complete and correct.
+    std::function<bool()> check;
 };
 
 // Makes every operation of every kind fail in turn (the 1st, the 2nd, ...)
@@ -42,7 +47,6 @@ struct Call {
 // at the output path survives a failure untouched.
 void failEveryOperation(const TempDir &dir, const Call &call) {
     jpg::faults::reset();
-    const std::vector<std::string> before = dir.entries();
     const int32_t reference = call.run();
     ASSERT_EQ(reference, call.okStatus) << "the call fails even without injected faults";
     const Bytes expected = call.output.empty() ? Bytes{} : testutil::readFile(call.output);
@@ -64,15 +68,18 @@ void failEveryOperation(const TempDir &dir, const Call &call) {
             EXPECT_EQ(jpg::faults::heldBlocks(), blocks);
             EXPECT_EQ(jpg::faults::heldFiles(), files);
             EXPECT_EQ(dir.entries(), after);
-            if (status == call.okStatus) {
-                if (!call.output.empty()) EXPECT_EQ(testutil::readFile(call.output), expected);
-            } else if (!call.output.empty()) {
+            if (call.output.empty()) {
+                if (status == call.okStatus && call.check) {
+                    EXPECT_TRUE(call.check());
+                }
+            } else if (status == call.okStatus) {
+                EXPECT_EQ(testutil::readFile(call.output), expected);
+            } else {
                 EXPECT_EQ(testutil::readFile(call.output), sentinel);
             }
             if (!fired) break;
         }
     }
-    (void)before;
 }
 
 struct Files {
@@ -91,12 +98,12 @@ struct Files {
 
 TEST(Robustness, ImportSurvivesEveryFailedOperation) {
     Files f;
-    failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0});
+    failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
 }
 
 TEST(Robustness, ExportSurvivesEveryFailedOperation) {
     Files f;
-    failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0});
+    failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0, {}});
 }
 
 TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
@@ -104,8 +111,8 @@ TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
     const std::string grey = f.dir.file("grey.bmp");
     const std::string greyJpeg = f.dir.file("grey.jpg");
     testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(9, 17, 1)));
-    failEveryOperation(f.dir, {[&] { return iExportJPG(grey.c_str(), greyJpeg.c_str(), 0, 7); }, greyJpeg, 0});
-    failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0});
+    failEveryOperation(f.dir, {[&] { return iExportJPG(grey.c_str(), greyJpeg.c_str(), 0, 7); }, greyJpeg, 0, {}});
+    failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
 }
 
 TEST(Robustness, PreviewSurvivesEveryFailedAllocation) {
@@ -113,7 +120,35 @@ TEST(Robustness, PreviewSurvivesEveryFailedAllocation) {
     Bytes segment = testutil::readFile(f.jpeg);
     segment.resize(4820);
     Bytes dib(14440);
-    failEveryOperation(f.dir, {[&] { return iRead_APP1(segment.data(), dib.data()); }, "", 0});
+    failEveryOperation(f.dir, {[&] { return iRead_APP1(segment.data(), dib.data()); }, "", 0, {}});
+}
+
+TEST(Robustness, DisplaySurvivesEveryFailedOperation) {
+    Files f;
+    const std::string grey = f.dir.file("grey.bmp");
+    testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(13, 9, 1)));
+    for (const std::string &path : {f.bmp, grey}) {
+        const testutil::Image image = testutil::parseBmp(testutil::readFile(path));
+        std::vector<uint32_t> pixels(image.width * image.height);
+        JpgCanvas canvas{image.width, image.height, pixels.data()};
+        auto drawnCorrectly = [&] {
+            for (uint32_t y = 0; y < image.height; ++y) {
+                for (uint32_t x = 0; x < image.width; ++x) {
+                    const uint8_t *p = image.at(x, y);
+                    const uint32_t rgb = image.channels == 1 ? p[0] * 0x010101u : (p[0] << 16 | p[1] << 8 | p[2]);
+                    if (pixels[y * image.width + x] != rgb) return false;
+                }
+            }
+            return true;
+        };
+        const int gdi = jpg::faults::heldGdiObjects();
+        failEveryOperation(f.dir, {[&] {
+                                       std::fill(pixels.begin(), pixels.end(), 0xABCDEFu);
+                                       return iShowMeta(0, &canvas, path.c_str());
+                                   },
+                                   "", 0, drawnCorrectly});
+        EXPECT_EQ(jpg::faults::heldGdiObjects(), gdi);
+    }
 }
 
 TEST(Robustness, ExportsRunConcurrently) {
