@@ -311,6 +311,11 @@ TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
     EXPECT_EQ(exportBytes(bmpVariant(colour, 24, 108, true)).jpeg, colourJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8)).jpeg, greyJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8, 124, true)).jpeg, greyJpeg);
+    // Rows where the file header says, after a gap.
+    Bytes gap = bmpVariant(colour, 32, 124, true);
+    gap.insert(gap.begin() + 138, 16, 0xEE);
+    put32(gap, 10, 138 + 16);
+    EXPECT_EQ(exportBytes(gap).jpeg, colourJpeg);
     // A 16-entry colour table: the rows start at offset 118.
     Bytes shortTable = bmpVariant(grey, 8);
     shortTable.erase(shortTable.begin() + 118, shortTable.begin() + 1078);
