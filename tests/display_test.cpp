@@ -148,9 +148,11 @@ TEST(Display, RowOrderClippingAndTopDownFiles) {
     for (uint32_t y = 0; y < 10; ++y)
         for (uint32_t x = 0; x < 20; ++x) ASSERT_EQ(d.at(x, y, 20), rgbOf(image.at(x, y)));
 
-    const Drawn none = draw(makeBmp(BmpSpec{4, 0, 24, {}, 0, 40, 0, {}}), 4, 2);
-    EXPECT_EQ(none.status, 0);
-    EXPECT_EQ(none.pixels, std::vector<uint32_t>(8, kUntouched));
+    for (auto [w, h] : {std::pair{4, 0}, {0, 0x7FFFFFFF}}) {
+        const Drawn none = draw(makeBmp(BmpSpec{w, h, 24, {}, 0, 40, 0, {}}), 4, 2);
+        EXPECT_EQ(none.status, 0);
+        EXPECT_EQ(none.pixels, std::vector<uint32_t>(8, kUntouched));
+    }
 }
 
 TEST(Display, LongInfoHeaderAndShortFile) {
