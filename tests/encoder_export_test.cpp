@@ -2,6 +2,8 @@
 // refusals and failures, and libjpeg-turbo's djpeg as the oracle.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <string>
@@ -75,24 +77,40 @@ Exported exportBytes(const Bytes &bmp, int32_t level = 3, int32_t layout = 1) {
     return e;
 }
 
-// djpeg's picture of a JPEG file; its standard error in `warnings`.
-Image djpeg(const Bytes &jpeg, std::string &warnings) {
+// Exports `bmp` at `level` and decodes the file with djpeg, which must not
+// warn; the decoded picture compared with `image`.
+testutil::Difference throughDjpeg(const Image &image, const Bytes &bmp, int32_t level = 3) {
+    const Exported e = exportBytes(bmp, level);
+    EXPECT_EQ(e.status, 0);
     TempDir dir;
-    testutil::writeFile(dir.file("a.jpg"), jpeg);
+    testutil::writeFile(dir.file("a.jpg"), e.jpeg);
+    std::string warnings;
     const int rc = testutil::run("djpeg -pnm -outfile " + dir.file("a.pnm") + " " + dir.file("a.jpg"), &warnings);
-    EXPECT_EQ(rc, 0) << warnings;
-    return testutil::parsePnm(testutil::readFile(dir.file("a.pnm")));
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(warnings, "");
+    if (rc != 0) return {};
+    return testutil::compare(image, testutil::parsePnm(testutil::readFile(dir.file("a.pnm"))));
 }
 
-Bytes slice(const Bytes &b, size_t at, size_t n) { return Bytes(b.begin() + at, b.begin() + at + n); }
+// `n` bytes from `at` as "FF D8 ...".
+std::string hexAt(const Bytes &b, size_t at, size_t n) {
+    std::string out;
+    char digits[4];
+    for (size_t i = at; i < at + n && i < b.size(); ++i) {
+        std::snprintf(digits, sizeof digits, "%02X", b[i]);
+        out += (out.empty() ? "" : " ") + std::string(digits);
+    }
+    return out;
+}
 
-// Marker segments by marker byte, in file order, up to SOS.
-std::multimap<uint8_t, Bytes> segments(const Bytes &jpeg) {
-    std::multimap<uint8_t, Bytes> out;
+// The contents of the marker segments up to SOS, those of equal markers
+// joined in file order.
+std::map<uint8_t, Bytes> segments(const Bytes &jpeg) {
+    std::map<uint8_t, Bytes> out;
     for (size_t at = 2; at + 4 <= jpeg.size();) {
         const uint8_t marker = jpeg[at + 1];
         const size_t length = jpeg[at + 2] << 8 | jpeg[at + 3];
-        out.emplace(marker, slice(jpeg, at + 4, length - 2));
+        out[marker].insert(out[marker].end(), jpeg.begin() + at + 4, jpeg.begin() + at + 2 + length);
         if (marker == 0xDA) break;
         at += 2 + length;
     }
@@ -106,6 +124,12 @@ Bytes previewCodes(const std::vector<uint8_t> &samples) {
     return codes;
 }
 
+// The code bytes of an export's preview.
+Bytes previewOf(const Bytes &bmp) {
+    const Bytes jpeg = exportBytes(bmp).jpeg;
+    return jpeg.size() < 20 + kThumbCodeBytes ? Bytes{} : Bytes(jpeg.begin() + 20, jpeg.begin() + 20 + kThumbCodeBytes);
+}
+
 // Quantised DC of a flat block of value v with divisor q.
 int quantisedDc(int v, int q) {
     const int dc = 8 * (v - 128);
@@ -116,44 +140,35 @@ bool haveDjpeg() { return testutil::haveProgram("djpeg"); }
 
 }  // namespace
 
-TEST(ExportFile, ColourHeaderBytes) {
+TEST(ExportFile, HeaderBytes) {
     const Exported e = exportBytes(testutil::bmpBytes(testutil::photoImage(640, 480, 3)));
     ASSERT_EQ(e.status, 0);
     const Bytes &j = e.jpeg;
-    EXPECT_EQ(slice(j, 0, 6), (Bytes{0xFF, 0xD8, 0xFF, 0xE1, 0x13, 0xFC}));
+    EXPECT_EQ(hexAt(j, 0, 6), "FF D8 FF E1 13 FC");
     EXPECT_EQ(std::string(j.begin() + 6, j.begin() + 18), "TALVIRQSD417");
-    EXPECT_EQ(slice(j, 18, 2), (Bytes{0x00, 0x01}));
-    for (size_t i = 20 + kThumbCodeBytes; i < 5120; ++i) ASSERT_EQ(j[i], 0) << i;
-    EXPECT_EQ(slice(j, 5120, 18), (Bytes{0xFF, 0xE0, 0x00, 0x10, 0x4A, 0x46, 0x49, 0x46, 0x00, 0x01, 0x00, 0x01,
-                                         0x00, 0x48, 0x00, 0x48, 0x00, 0x00}));
-    EXPECT_EQ(slice(j, 5138, 6), (Bytes{0xFF, 0xDB, 0x00, 0x84, 0x00, 16}));
-    EXPECT_EQ(slice(j, 5272, 19), (Bytes{0xFF, 0xC0, 0x00, 0x11, 0x08, 0x01, 0xE0, 0x02, 0x80, 0x03, 0x01, 0x21,
-                                         0x00, 0x02, 0x11, 0x01, 0x03, 0x11, 0x01}));
-    EXPECT_EQ(slice(j, 5291, 5), (Bytes{0xFF, 0xC4, 0x01, 0xA2, 0x00}));
-    EXPECT_EQ(slice(j, 5711, 4), (Bytes{0xFF, 0xFE, 0x01, 0xA1}));
-    EXPECT_EQ(slice(j, 6130, 14), (Bytes{0xFF, 0xDA, 0x00, 0x0C, 0x03, 0x01, 0x00, 0x02, 0x11, 0x03, 0x11, 0x00,
-                                         0x3F, 0x00}));
-    EXPECT_EQ(slice(j, j.size() - 2, 2), (Bytes{0xFF, 0xD9}));
-}
+    EXPECT_EQ(hexAt(j, 18, 2), "00 01");
+    EXPECT_TRUE(std::all_of(j.begin() + 20 + kThumbCodeBytes, j.begin() + 5120, [](uint8_t b) { return b == 0; }));
+    EXPECT_EQ(hexAt(j, 5120, 18), "FF E0 00 10 4A 46 49 46 00 01 00 01 00 48 00 48 00 00");
+    EXPECT_EQ(hexAt(j, 5138, 6), "FF DB 00 84 00 10");
+    EXPECT_EQ(hexAt(j, 5272, 19), "FF C0 00 11 08 01 E0 02 80 03 01 21 00 02 11 01 03 11 01");
+    EXPECT_EQ(hexAt(j, 5291, 4), "FF C4 01 A2");
+    EXPECT_EQ(hexAt(j, 5711, 4), "FF FE 01 A1");
+    EXPECT_EQ(hexAt(j, 6130, 14), "FF DA 00 0C 03 01 00 02 11 03 11 00 3F 00");  // data from 6144
+    EXPECT_EQ(hexAt(j, j.size() - 2, 2), "FF D9");
 
-TEST(ExportFile, WideQuantisationTableAndGreyHeader) {
-    const Exported wide = exportBytes(testutil::bmpBytes(testutil::photoImage(64, 16, 3)), 16);
-    ASSERT_EQ(wide.status, 0);
-    // (17 x 16) >> 3 = 34: the luminance table goes 16-bit, chrominance stays 8-bit.
-    EXPECT_EQ(slice(wide.jpeg, 5138, 8), (Bytes{0xFF, 0xDB, 0x00, 0xC4, 0x10, 0x00, 0x22, 0x00}));
-    EXPECT_EQ(wide.jpeg[5138 + 4 + 129], 0x01);
-    EXPECT_EQ(slice(wide.jpeg, 6144 + 64 - 14, 2), (Bytes{0xFF, 0xDA}));
+    // Level 16: (17 x 16) >> 3 = 34, the luminance table goes 16-bit.
+    const Bytes wide = exportBytes(testutil::bmpBytes(testutil::photoImage(64, 16, 3)), 16).jpeg;
+    EXPECT_EQ(hexAt(wide, 5138, 8), "FF DB 00 C4 10 00 22 00");
+    EXPECT_EQ(hexAt(wide, 5138 + 4 + 129, 1), "01");
+    EXPECT_EQ(hexAt(wide, 6144 + 64 - 14, 2), "FF DA");
 
-    const Exported grey = exportBytes(testutil::bmpBytes(testutil::photoImage(64, 16, 1)));
-    ASSERT_EQ(grey.status, 0);
-    const auto s = segments(grey.jpeg);
-    EXPECT_EQ(s.find(0xDB)->second.size(), 65u);
-    EXPECT_EQ(slice(s.find(0xC0)->second, 5, 4), (Bytes{0x01, 0x01, 0x11, 0x00}));
-    const Bytes &dht = s.find(0xC4)->second;
-    EXPECT_EQ(dht.size(), 208u);
-    EXPECT_EQ(dht[0], 0x00);
-    EXPECT_EQ(dht[17 + 12], 0x10);
-    EXPECT_EQ(slice(grey.jpeg, 5861 - 10, 10), (Bytes{0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00}));
+    // Grey: one table, one component, DHT tables 00 and 10, data from 5861.
+    const auto grey = segments(exportBytes(testutil::bmpBytes(testutil::photoImage(64, 16, 1))).jpeg);
+    EXPECT_EQ(grey.at(0xDB).size(), 65u);
+    EXPECT_EQ(hexAt(grey.at(0xC0), 5, 4), "01 01 11 00");
+    EXPECT_EQ(grey.at(0xC4).size(), 208u);
+    EXPECT_EQ(hexAt(grey.at(0xC4), 0, 1) + hexAt(grey.at(0xC4), 29, 1), "0010");
+    EXPECT_EQ(hexAt(grey.at(0xDA), 0, 6), "01 01 00 00 3F 00");
 }
 
 TEST(ExportFile, TablesAreThoseOfTheStandard) {
@@ -165,20 +180,14 @@ TEST(ExportFile, TablesAreThoseOfTheStandard) {
     ASSERT_EQ(testutil::run("cjpeg -quality 50 -baseline -outfile " + dir.file("a.jpg") + " " + dir.file("a.ppm")), 0);
     const auto theirs = segments(testutil::readFile(dir.file("a.jpg")));
     const auto ours = segments(exportBytes(testutil::bmpBytes(image)).jpeg);
-    Bytes theirDqt, theirDht;
-    for (auto it = theirs.lower_bound(0xDB); it != theirs.upper_bound(0xDB); ++it)
-        theirDqt.insert(theirDqt.end(), it->second.begin(), it->second.end());
-    for (auto it = theirs.lower_bound(0xC4); it != theirs.upper_bound(0xC4); ++it)
-        theirDht.insert(theirDht.end(), it->second.begin(), it->second.end());
-    EXPECT_EQ(ours.find(0xDB)->second, theirDqt);
-    EXPECT_EQ(ours.find(0xC4)->second, theirDht);
+    EXPECT_EQ(ours.at(0xDB), theirs.at(0xDB));
+    EXPECT_EQ(ours.at(0xC4), theirs.at(0xC4));
 }
 
 TEST(ExportFile, LayoutCode) {
     const Bytes bmp = testutil::bmpBytes(testutil::photoImage(16, 8, 3));
-    const std::pair<int32_t, Bytes> cases[] = {
-        {0, {0x00, 0x00}}, {1, {0x00, 0x01}}, {2, {0x02, 0x00}}, {0x10203, {0x03, 0x02}}};
-    for (const auto &[layout, bytes] : cases) EXPECT_EQ(slice(exportBytes(bmp, 3, layout).jpeg, 18, 2), bytes);
+    for (const auto &[layout, bytes] : {std::pair{0, "00 00"}, {1, "00 01"}, {2, "02 00"}, {0x10203, "03 02"}})
+        EXPECT_EQ(hexAt(exportBytes(bmp, 3, layout).jpeg, 18, 2), bytes);
 }
 
 TEST(ExportPreview, SamplesAreTheDcValuesOfA640x480Image) {
@@ -208,9 +217,7 @@ TEST(ExportPreview, SamplesAreTheDcValuesOfA640x480Image) {
             s[2] = static_cast<uint8_t>(quantisedDc(kind == 3 ? 128 : ycbcr[kind][1], 17));
             s[3] = static_cast<uint8_t>(quantisedDc(kind == 3 ? 128 : ycbcr[kind][2], 17));
         }
-    const Exported e = exportBytes(testutil::bmpBytes(image));
-    ASSERT_EQ(e.status, 0);
-    EXPECT_EQ(slice(e.jpeg, 20, kThumbCodeBytes), previewCodes(expected));
+    EXPECT_EQ(previewOf(testutil::bmpBytes(image)), previewCodes(expected));
 }
 
 TEST(ExportPreview, OtherSizesAverageTheBlocksOfEachCell) {
@@ -234,9 +241,7 @@ TEST(ExportPreview, OtherSizesAverageTheBlocksOfEachCell) {
                 const uint32_t block = blocksWide >= 80 ? cell * blocksWide / 80 : (2 * cell + 1) * blocksWide / 160;
                 expected[4 * i + k] = static_cast<uint8_t>(quantisedDc(block < blocksWide / 2 ? 0 : 255, 16));
             }
-        const Exported e = exportBytes(testutil::bmpBytes(image));
-        ASSERT_EQ(e.status, 0);
-        EXPECT_EQ(slice(e.jpeg, 20, kThumbCodeBytes), previewCodes(expected)) << c.w << "x" << c.h;
+        EXPECT_EQ(previewOf(testutil::bmpBytes(image)), previewCodes(expected)) << c.w << "x" << c.h;
     }
 }
 
@@ -255,12 +260,7 @@ TEST(ExportOracle, DjpegReadsEveryLevelWithoutWarnings) {
     for (const auto &l : levels)
         for (uint32_t bits : {8, 24, 32}) {
             const Image &image = bits == 8 ? grey : colour;
-            const Exported e = exportBytes(bmpVariant(image, bits), l.level);
-            ASSERT_EQ(e.status, 0);
-            std::string warnings;
-            const Image decoded = djpeg(e.jpeg, warnings);
-            EXPECT_EQ(warnings, "") << "level " << l.level << ", " << bits << " bits";
-            EXPECT_GE(testutil::compare(image, decoded).psnr, bits == 8 ? l.grey : l.colour)
+            EXPECT_GE(throughDjpeg(image, bmpVariant(image, bits), l.level).psnr, bits == 8 ? l.grey : l.colour)
                 << "level " << l.level << ", " << bits << " bits";
         }
 }
@@ -274,20 +274,11 @@ TEST(ExportOracle, OddAndExtremeSizes) {
         for (uint32_t bits : {8, 24, 32}) {
             if (size_t(w) * h > 100000 && bits == 32) continue;
             const Image image = testutil::photoImage(w, h, bits == 8 ? 1 : 3, w + h);
-            const Exported e = exportBytes(bmpVariant(image, bits));
-            ASSERT_EQ(e.status, 0) << w << "x" << h;
-            std::string warnings;
-            const Image decoded = djpeg(e.jpeg, warnings);
-            EXPECT_EQ(warnings, "") << w << "x" << h << ", " << bits << " bits";
-            EXPECT_GE(testutil::compare(image, decoded).psnr, 20) << w << "x" << h << ", " << bits << " bits";
+            EXPECT_GE(throughDjpeg(image, bmpVariant(image, bits)).psnr, 20) << w << "x" << h << ", " << bits;
         }
-}
-
-TEST(ExportOracle, ExtremeBlocksAtDivisorOne) {
-    if (!haveDjpeg()) GTEST_SKIP() << "djpeg not installed";
-    // Stripes and checks of 0 and 255 make the largest AC coefficients an
-    // 8-bit block can have; with every divisor 1 (compressionLevel -2) they
-    // must still be codable.
+    // Stripes and checks of 0 and 255 give the largest AC coefficients an
+    // 8-bit block can have; at divisor 1 (compressionLevel -2) they must
+    // still be codable.
     const uint8_t stripe[8] = {255, 0, 0, 255, 255, 0, 0, 255};
     for (int pattern = 0; pattern < 3; ++pattern) {
         Image image{64, 32, 1, Bytes(64 * 32)};
@@ -296,22 +287,14 @@ TEST(ExportOracle, ExtremeBlocksAtDivisorOne) {
                 image.at(x, y)[0] = pattern == 0   ? stripe[x % 8]
                                     : pattern == 1 ? stripe[x % 8] ^ stripe[y % 8]
                                                    : ((x + y) % 2 ? 255 : 0);
-        const Exported e = exportBytes(testutil::bmpBytes(image), -2);
-        ASSERT_EQ(e.status, 0);
-        std::string warnings;
-        const Image decoded = djpeg(e.jpeg, warnings);
-        EXPECT_EQ(warnings, "") << pattern;
-        EXPECT_LE(testutil::compare(image, decoded).maxAbs, 2) << pattern;
+        EXPECT_LE(throughDjpeg(image, testutil::bmpBytes(image), -2).maxAbs, 2) << pattern;
     }
-}
-
-TEST(ExportFile, LargestSidesDoNotWrap) {
+    // The largest sides pad to 65,536 without wrapping (beyond djpeg's reach).
     for (const auto &[w, h] : {std::pair<uint32_t, uint32_t>{65535, 9}, {9, 65535}}) {
-        const Exported e = exportBytes(testutil::bmpBytes(testutil::photoImage(w, h, 1)));
-        ASSERT_EQ(e.status, 0);
-        const Bytes sof = segments(e.jpeg).find(0xC0)->second;
-        EXPECT_EQ(slice(sof, 1, 4), (Bytes{uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)}));
-        EXPECT_EQ(slice(e.jpeg, e.jpeg.size() - 2, 2), (Bytes{0xFF, 0xD9}));
+        const Bytes jpeg = exportBytes(testutil::bmpBytes(testutil::photoImage(w, h, 1))).jpeg;
+        const Bytes sof{8, uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w), 1, 1, 0x11, 0};
+        EXPECT_EQ(segments(jpeg)[0xC0], sof);
+        EXPECT_EQ(hexAt(jpeg, jpeg.size() - 2, 2), "FF D9");
     }
 }
 
@@ -328,6 +311,11 @@ TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
     EXPECT_EQ(exportBytes(bmpVariant(colour, 24, 108, true)).jpeg, colourJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8)).jpeg, greyJpeg);
     EXPECT_EQ(exportBytes(bmpVariant(grey, 8, 124, true)).jpeg, greyJpeg);
+    // Rows where the file header says, after a gap.
+    Bytes gap = bmpVariant(colour, 32, 124, true);
+    gap.insert(gap.begin() + 138, 16, 0xEE);
+    put32(gap, 10, 138 + 16);
+    EXPECT_EQ(exportBytes(gap).jpeg, colourJpeg);
     // A 16-entry colour table: the rows start at offset 118.
     Bytes shortTable = bmpVariant(grey, 8);
     shortTable.erase(shortTable.begin() + 118, shortTable.begin() + 1078);

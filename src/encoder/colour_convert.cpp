@@ -60,6 +60,15 @@ void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const
         }
         const uint32_t fx = state->maxH / c.hSamp, fy = state->maxV / c.vSamp;
         const uint32_t area = fx * fy;
+        if (fx == 2 && fy == 1) {  // the 4:2:2 chroma: (left + right + 1) / 2
+            for (uint32_t r = 0; r < outRows; ++r) {
+                const uint8_t *in = src + static_cast<size_t>(r) * paddedStripWidth;
+                uint8_t *out = dst + static_cast<size_t>(r) * c.paddedWidth;
+                for (uint32_t col = 0; col < c.paddedWidth; ++col)
+                    out[col] = static_cast<uint8_t>((in[2 * col] + in[2 * col + 1] + 1) >> 1);
+            }
+            continue;
+        }
         for (uint32_t r = 0; r < outRows; ++r) {
             uint8_t *out = dst + static_cast<size_t>(r) * c.paddedWidth;
             for (uint32_t col = 0; col < c.paddedWidth; ++col) {

@@ -48,11 +48,10 @@ constexpr uint32_t kStripHeight = 8;         // one MCU row: every vSamp is 1
 constexpr uint32_t kOutBufferBytes = 32768;  // entropy-coded bytes per file write
 constexpr uint32_t kMaxBlocksPerMcu = 10;
 
-// Bytes of the reserved preview segment and of the header that follows it.
-constexpr uint32_t kReservedSegmentEnd = 5120;           // SOI + FF E1 + 5116
+// The preview segment's content: the identifier (12 bytes, no NUL) at file
+// offset 6, the layout code at 18, the code bytes from 20.
 constexpr uint32_t kPreviewIdentifierOffset = 6;
-constexpr char kPreviewIdentifier[] = "TALVIRQSD417";   // 12 bytes, stored without NUL
-constexpr uint32_t kPreviewCodeOffset = 20;
+constexpr char kPreviewIdentifier[] = "TALVIRQSD417";
 
 // Accumulated quantised DC values of the preview grid (see thumbnail_gather.cpp).
 struct ThumbnailGather;

@@ -67,10 +67,10 @@ Result openSource(const OpenFile &file, Source &source) {
     source.height = headers.rows;  // a top-down file keeps its stored order
     source.bytesPerPixel = headers.bitCount / 8u;
     source.rowStride = static_cast<uint32_t>(headers.stride);
-    // The rows start where the file header says; a file that gives no usable
-    // offset has them right after the colour table.
+    // The rows start where the file header says; an offset that points into
+    // the headers or the colour table is taken as "right after the table".
     const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
-    source.pixelOffset = headers.bfOffBits >= kBmpFileHeaderBytes + headers.infoSize ? headers.bfOffBits : afterTable;
+    source.pixelOffset = headers.bfOffBits >= afterTable ? headers.bfOffBits : afterTable;
     if (_llseek(file.get(), static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
         return Result::IoError;
     return Result::Ok;
