@@ -152,7 +152,9 @@ JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath);
  * file from its first byte; it must be at least 4,820 bytes long (through the
  * end of the 4,800 code bytes). dib must be at least 14,440 bytes: it receives
  * a 40-byte BITMAPINFOHEADER and 60 bottom-up rows of 80 BGR pixels.
- * Returns 0, or -1 when the layout tag at offset 18 is neither 0 nor 1. */
+ * Returns 0; or -1 when the layout tag at offset 18 (big-endian) is neither 0
+ * nor 1, the header then being written and the pixels left as they were; or
+ * -1 when a block cannot be locked or working memory cannot be had. */
 JPG_API int32_t JPG_CALL iRead_APP1(MemHandle segment, MemHandle dib);
 
 /* Draws a BMP file (uncompressed, 1, 4, 8, 16, 24 or 32 bits per pixel) into

@@ -80,14 +80,14 @@ void reconstructOne(const int32_t *block, uint8_t *samples) {
 TEST(HuffmanDecoder, StandardDcLuminanceTable) {
     const HuffmanTableBlock t = standardTable(false, 0);
     const int32_t maxCode[10] = {0, -1, 0, 6, 14, 30, 62, 126, 254, 510};
-    for (int l = 1; l <= 9; ++l) EXPECT_EQ(t.maxCode[l], maxCode[l]) << l;
-    for (int l = 10; l <= 16; ++l) EXPECT_EQ(t.maxCode[l], -1) << l;
-    EXPECT_EQ(t.maxCode[17], 0xFFFFF);
+    for (int l = 1; l <= 9; ++l) EXPECT_EQ(int32_t{t.maxCode[l]}, maxCode[l]) << l;
+    for (int l = 10; l <= 16; ++l) EXPECT_EQ(int32_t{t.maxCode[l]}, -1) << l;
+    EXPECT_EQ(int32_t{t.maxCode[17]}, 0xFFFFF);
     const int16_t minCode[10] = {0, 0, 0, 2, 14, 30, 62, 126, 254, 510};
     const int32_t valueIndex[10] = {0, 0, 0, 1, 6, 7, 8, 9, 10, 11};
     for (int l = 2; l <= 9; ++l) {
-        EXPECT_EQ(t.minCode[l], minCode[l]) << l;
-        EXPECT_EQ(t.valueIndex[l], valueIndex[l]) << l;
+        EXPECT_EQ(int16_t{t.minCode[l]}, minCode[l]) << l;
+        EXPECT_EQ(int32_t{t.valueIndex[l]}, valueIndex[l]) << l;
     }
 
     // 00 | 010 | 1110 | then 16 ones, which match no code.

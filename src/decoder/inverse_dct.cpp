@@ -57,11 +57,23 @@ void inverseDct(int32_t *block) {
     int32_t o[8];
     for (int y = 0; y < 8; ++y) {
         int32_t *r = block + 8 * y;
+        if ((r[1] | r[2] | r[3] | r[4] | r[5] | r[6] | r[7]) == 0) {
+            // Only i0: every output is 8192 x i0, and (8192 i0 + 1024) >> 11 = 4 i0.
+            const int32_t v = r[0] * 4;
+            for (int n = 0; n < 8; ++n) r[n] = v;
+            continue;
+        }
         kernel<int32_t>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], o);
         for (int n = 0; n < 8; ++n) r[n] = (o[n] + 1024) >> 11;
     }
     for (int x = 0; x < 8; ++x) {
         int32_t *c = block + x;
+        if ((c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
+            // (8192 i0 + 131072) >> 18 = (i0 + 16) >> 5.
+            const int32_t v = (c[0] + 16) >> 5;
+            for (int n = 0; n < 8; ++n) c[8 * n] = v;
+            continue;
+        }
         kernel<int32_t>(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56], o);
         for (int n = 0; n < 8; ++n) c[8 * n] = (o[n] + 131072) >> 18;
     }

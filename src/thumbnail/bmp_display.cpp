@@ -53,6 +53,7 @@ bool drawableDepth(uint16_t bitCount) {
 void drawRows(const OpenFile &file, const BmpHeaders &headers, const Drawing &d, const BITMAPINFO *info,
               uint8_t *row, uint32_t stride, int width) {
     const UINT usage = headers.bitCount == 24 ? DIB_RGB_COLORS : DIB_PAL_COLORS;
+    if (stride == 0) return;  // rows of width 0 show nothing, however many there are
     for (uint32_t i = 0; i < headers.rows; ++i) {
         // A file that ends early draws the rows it has.
         if (!file.readExact(row, stride)) break;
