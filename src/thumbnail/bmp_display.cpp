@@ -49,19 +49,22 @@ bool drawableDepth(uint16_t bitCount) {
     return bitCount == 1 || bitCount == 4 || bitCount == 8 || bitCount == 16 || bitCount == 24 || bitCount == 32;
 }
 
-// Reads the file's rows and draws them; the objects are all made.
-void drawRows(const OpenFile &file, const BmpHeaders &headers, const Drawing &d, const BITMAPINFO *info,
+// Reads the file's rows and draws them; the objects are all made. A file
+// that ends early draws the rows it has; a read that fails is an IoError.
+Result drawRows(const OpenFile &file, const BmpHeaders &headers, const Drawing &d, const BITMAPINFO *info,
               uint8_t *row, uint32_t stride, int width) {
     const UINT usage = headers.bitCount == 24 ? DIB_RGB_COLORS : DIB_PAL_COLORS;
-    if (stride == 0) return;  // rows of width 0 show nothing, however many there are
+    if (stride == 0) return Result::Ok;  // rows of width 0 show nothing, however many there are
     for (uint32_t i = 0; i < headers.rows; ++i) {
-        // A file that ends early draws the rows it has.
-        if (!file.readExact(row, stride)) break;
+        const UINT got = _lread(file.get(), row, stride);
+        if (got == HFILE_ERROR_COUNT) return Result::IoError;
+        if (got != stride) break;
         SetDIBits(d.memory, d.bitmap, 0, 1, row, info, usage);
         const HGDIOBJ previous = SelectObject(d.memory, d.bitmap);
         BitBlt(d.target, 0, static_cast<int>(i), width, 1, d.memory, 0, 0, SRCCOPY);
         SelectObject(d.memory, previous);
     }
+    return Result::Ok;
 }
 
 // Draws the file; NotFormat when it does not start with "BM", any other
@@ -116,8 +119,7 @@ Result showBmp(HDC target, const char *bmpPath) {
     putLe32(info.get() + bmpinfo::kSizeImage, stride);
     if (_llseek(file.get(), static_cast<LONG>(headers.bfOffBits), FILE_BEGIN) == HFILE_ERROR)
         return Result::IoError;
-    drawRows(file, headers, d, reinterpret_cast<const BITMAPINFO *>(info.get()), row.get(), stride, width);
-    return Result::Ok;
+    return drawRows(file, headers, d, reinterpret_cast<const BITMAPINFO *>(info.get()), row.get(), stride, width);
 }
 
 }  // namespace
