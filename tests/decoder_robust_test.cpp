@@ -241,3 +241,14 @@ TEST(DecoderRobust, LargestFramesDecodeWithoutWrapping) {
         for (const uint8_t p : image.pixels) ASSERT_EQ(p, 128) << c.width << "x" << c.height;
     }
 }
+
+TEST(DecoderRobust, ImportOverItsOwnInput) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    writeFile(path, dectest::greyBlockJpeg());
+    EXPECT_EQ(iImportJPG(path.c_str(), path.c_str()), 0);
+    const Bytes bmp = readFile(path);
+    ASSERT_GE(bmp.size(), 2u);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"photo.jpg"});
+}

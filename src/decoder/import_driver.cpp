@@ -179,6 +179,9 @@ int32_t importJpeg(const char *jpegPath, const char *bmpPath) {
         return JPG_IMPORT_REFUSED;
     const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, info, stride);
     if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
+    // Closed first, so that the BMP may replace the JPEG file itself (Windows
+    // does not replace a file that is open).
+    jpeg.close();
     if (!bmp.commit()) return JPG_IMPORT_REFUSED;
     return decoded == Result::Ok ? JPG_IMPORT_OK : JPG_IMPORT_DAMAGED;
 }
