@@ -1,5 +1,6 @@
 // iImportJPG and its scan loop: headers, BMP headers, then strip by strip
 // decoding, upsampling, conversion and writing, and the end-of-image test.
+#include <algorithm>
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
