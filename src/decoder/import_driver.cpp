@@ -90,8 +90,11 @@ Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const Sca
     const uint32_t planeStride = roundUpWide(state->width, 8 * ctx.maxH);
 
     Buffer coefficientRows[kMaxScanComponents], sampleRows[kMaxScanComponents], planes[kMaxScanComponents];
+    // A coefficient row holds the block rows of one MCU row: vSamp of them in
+    // an interleaved scan, one in a one-component scan.
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-        if (!coefficientRows[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 32})) return Result::NoMemory;
+        if (!coefficientRows[c].make({ctx.comp[c].mcuHeightBlocks, ctx.comp[c].paddedWidth, 32}))
+            return Result::NoMemory;
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
         if (!sampleRows[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return Result::NoMemory;
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
