@@ -130,3 +130,30 @@ TEST(DecoderOracle, ImageMagickAndPillowFiles) {
         EXPECT_LE(compare(d.ours, d.theirs).maxAbs, d.ours.channels == 1 ? kGreyBound : kColourBound) << file;
     }
 }
+
+TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndRefusesOthers) {
+    if (!haveOracle()) GTEST_SKIP() << "cjpeg/djpeg not installed";
+    TempDir dir;
+    writeFile(dir.file("in.pnm"), pnmBytes(photoImage(40, 30, 3, 2)));
+    ASSERT_EQ(run("cjpeg -restart 2B -outfile " + dir.file("a.jpg") + " " + dir.file("in.pnm")), 0);
+    ASSERT_EQ(run("cjpeg -progressive -outfile " + dir.file("p.jpg") + " " + dir.file("in.pnm")), 0);
+    ASSERT_EQ(iImportJPG(dir.file("a.jpg").c_str(), dir.file("a.bmp").c_str()), 0);
+    const std::string tool = JPGTOOL_PATH;
+    const std::string out = dir.file("out.txt");
+    auto info = [&](const std::string &file) {
+        const int status = run(tool + " info " + file + " >" + out);
+        return std::make_pair(status, std::string(reinterpret_cast<const char *>(readFile(out).data()), readFile(out).size()));
+    };
+    auto [status, text] = info(dir.file("a.jpg"));
+    EXPECT_EQ(status, 0);
+    for (const char *expected : {"40 x 30 pixels", "component 1: sampling 2x2, quantisation table 0, Huffman tables DC 0, AC 0",
+                                 "restart interval: 2 MCUs", "SOF0", "DRI", "followed by EOI", "decoder: accepted"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    std::tie(status, text) = info(dir.file("p.jpg"));
+    EXPECT_NE(text.find("progressive JPEG files are not supported"), std::string::npos) << text;
+    std::tie(status, text) = info(dir.file("a.bmp"));
+    EXPECT_NE(text.find("bits per pixel: 24"), std::string::npos) << text;
+    std::string error;
+    EXPECT_EQ(run(tool + " info " + dir.file("in.pnm") + " >/dev/null", &error), 1);
+    EXPECT_NE(error.find("in.pnm: not a JPEG file"), std::string::npos) << error;
+}

@@ -189,3 +189,66 @@ TEST(DecoderRobust, EveryFailingOperationGivesADefinedStatusAndLeavesNothing) {
         }
     }
 }
+
+namespace {
+
+// Entropy-coded bits ("0" and "1" characters), padded with 1 bits and with
+// a 00 stuffed after every FF.
+Bytes packBits(const std::string &bits) {
+    Bytes out;
+    std::string padded = bits + std::string((8 - bits.size() % 8) % 8, '1');
+    for (size_t i = 0; i < padded.size(); i += 8) {
+        const auto byte = static_cast<uint8_t>(std::stoi(padded.substr(i, 8), nullptr, 2));
+        out.push_back(byte);
+        if (byte == 0xFF) out.push_back(0);
+    }
+    return out;
+}
+
+// A flat mid-grey frame of the given size and luminance sampling (chroma
+// 1x1), coded with the standard tables.
+Bytes flatJpeg(int width, int height, int h, int v, bool colour) {
+    using namespace dectest;
+    // A one-component scan has one block per MCU whatever the sampling.
+    const int mcuW = colour ? 8 * h : 8, mcuH = colour ? 8 * v : 8;
+    const long mcus = long((width + mcuW - 1) / mcuW) * ((height + mcuH - 1) / mcuH);
+    std::string mcu;
+    for (int b = 0; b < (colour ? h * v : 1); ++b) mcu += "001010";  // DC 0, end of block
+    if (colour) mcu += "00000000";                                    // chroma: DC 0, end of block, twice
+    std::string bits;
+    for (long m = 0; m < mcus; ++m) bits += mcu;
+    const Bytes frame = colour ? frameHeader(width, height, {{1, h, v, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}})
+                               : frameHeader(width, height, {{1, h, v, 0}});
+    const Bytes scan = colour ? scanHeader({{1, 0x00}, {2, 0x11}, {3, 0x11}}) : scanHeader({{1, 0x00}});
+    return concat({{0xFF, 0xD8}, quantTable(0), frame, scan, packBits(bits), {0xFF, 0xD9}});
+}
+
+}  // namespace
+
+TEST(DecoderRobust, LargestFramesDecodeWithoutWrapping) {
+    const struct {
+        int width, height, h, v;
+        bool colour;
+    } cases[] = {{65535, 17, 1, 1, false}, {65535, 17, 2, 2, true}, {65535, 9, 4, 1, true}, {9, 65535, 2, 2, true},
+                 {65535, 8, 2, 2, false}};
+    for (const auto &c : cases) {
+        TempDir dir;
+        writeFile(dir.file("in.jpg"), flatJpeg(c.width, c.height, c.h, c.v, c.colour));
+        ASSERT_EQ(iImportJPG(dir.file("in.jpg").c_str(), dir.file("out.bmp").c_str()), 0) << c.width << "x" << c.height;
+        const Image image = parseBmp(readFile(dir.file("out.bmp")));
+        ASSERT_EQ(image.width, uint32_t(c.width));
+        ASSERT_EQ(image.height, uint32_t(c.height));
+        for (const uint8_t p : image.pixels) ASSERT_EQ(p, 128) << c.width << "x" << c.height;
+    }
+}
+
+TEST(DecoderRobust, ImportOverItsOwnInput) {
+    TempDir dir;
+    const std::string path = dir.file("photo.jpg");
+    writeFile(path, dectest::greyBlockJpeg());
+    EXPECT_EQ(iImportJPG(path.c_str(), path.c_str()), 0);
+    const Bytes bmp = readFile(path);
+    ASSERT_GE(bmp.size(), 2u);
+    EXPECT_EQ(bmp[0], 'B');
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"photo.jpg"});
+}

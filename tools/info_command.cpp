@@ -214,9 +214,9 @@ int infoJpeg(const std::string &path, std::FILE *f) {
     const JpegFacts facts = walkJpeg(f);
     std::printf("%s: JPEG file\n", path.c_str());
     if (facts.frameCode >= 0) {
-        std::printf("  frame: %s (%s), %d-bit samples, %d x %d pixels, %zu component%s\n",
+        std::printf("  frame: %s (%s), %d-bit samples, %d x %d pixels, %d component%s\n",
                     markerName(facts.frameCode).c_str(), frameKind(facts.frameCode), facts.precision, facts.width,
-                    facts.height, facts.components.size(), facts.components.size() == 1 ? "" : "s");
+                    facts.height, static_cast<int>(facts.components.size()), facts.components.size() == 1 ? "" : "s");
         for (const Component &c : facts.components) {
             std::printf("    component %d: sampling %dx%d, quantisation table %d", c.id, c.h, c.v, c.tq);
             if (c.td >= 0) std::printf(", Huffman tables DC %d, AC %d", c.td, c.ta);
@@ -284,8 +284,8 @@ int infoBmp(const std::string &path) {
     std::printf("  size: %d x %d pixels (%s)\n", h.width, static_cast<int>(h.rows),
                 h.height < 0 ? "negative height" : "positive height");
     std::printf("  bits per pixel: %u, compression: %u\n", h.bitCount, h.compression);
-    std::printf("  row stride: %llu bytes, image size: %llu bytes\n", static_cast<unsigned long long>(h.stride),
-                static_cast<unsigned long long>(h.sizeImage));
+    std::printf("  row stride: %s bytes, image size: %s bytes\n", std::to_string(h.stride).c_str(),
+                std::to_string(h.sizeImage).c_str());
     std::printf("  colours used: %u\n", h.clrUsed);
     return 0;
 }

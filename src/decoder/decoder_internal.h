@@ -29,6 +29,9 @@ struct ScanInfo {
     uint8_t acDefined = 0;
     // Marker code of the frame header in force (C0 or C1), 0 before one.
     uint8_t frameMarker = 0;
+    // Marker code of the last frame header of a kind the decoder does not
+    // handle (progressive, lossless, arithmetic-coded), 0 when none.
+    uint8_t skippedFrameMarker = 0;
     // Why the headers were refused, in plain words (null when accepted).
     const char *reason = nullptr;
 };

@@ -158,9 +158,7 @@ inline bool peekBits(const DecodeContext &ctx, uint32_t &bits) {
     return true;
 }
 
-}  // namespace
-
-int decodeSymbol(DecodeContext &ctx, const DecodeTable &table) {
+inline int nextSymbol(DecodeContext &ctx, const DecodeTable &table) {
     uint32_t bits;
     if (peekBits(ctx, bits)) {
         const uint32_t entry = table.fast[bits];
@@ -186,6 +184,10 @@ int decodeSymbol(DecodeContext &ctx, const DecodeTable &table) {
     }
     return t->symbols[index];
 }
+
+}  // namespace
+
+int decodeSymbol(DecodeContext &ctx, const DecodeTable &table) { return nextSymbol(ctx, table); }
 
 void processRestart(DecodeContext &ctx) {
     ctx.bitCount = 0;
@@ -223,7 +225,7 @@ void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
         int32_t *block = mcu + 64 * b;
         std::memset(block, 0, 64 * sizeof *block);
 
-        uint32_t s = static_cast<uint32_t>(decodeSymbol(ctx, ctx.dcTable[l.dcSel]));
+        uint32_t s = static_cast<uint32_t>(nextSymbol(ctx, ctx.dcTable[l.dcSel]));
         if (s > 16) {
             ctx.damaged = true;
             s = 0;
@@ -232,7 +234,7 @@ void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
 
         const DecodeTable &ac = ctx.acTable[l.acSel];
         for (uint32_t k = 1; k < 64;) {
-            const uint32_t rs = static_cast<uint32_t>(decodeSymbol(ctx, ac));
+            const uint32_t rs = static_cast<uint32_t>(nextSymbol(ctx, ac));
             const uint32_t run = rs >> 4, size = rs & 15;
             if (size != 0) {
                 k += run;

@@ -1,5 +1,6 @@
 // iImportJPG and its scan loop: headers, BMP headers, then strip by strip
 // decoding, upsampling, conversion and writing, and the end-of-image test.
+#include <algorithm>
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
@@ -89,8 +90,11 @@ Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const Sca
     const uint32_t planeStride = roundUpWide(state->width, 8 * ctx.maxH);
 
     Buffer coefficientRows[kMaxScanComponents], sampleRows[kMaxScanComponents], planes[kMaxScanComponents];
+    // A coefficient row holds the block rows of one MCU row: vSamp of them in
+    // an interleaved scan, one in a one-component scan.
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-        if (!coefficientRows[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 32})) return Result::NoMemory;
+        if (!coefficientRows[c].make({ctx.comp[c].mcuHeightBlocks, ctx.comp[c].paddedWidth, 32}))
+            return Result::NoMemory;
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
         if (!sampleRows[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return Result::NoMemory;
     for (uint32_t c = 0; c < ctx.scanComponents; ++c)
@@ -179,6 +183,9 @@ int32_t importJpeg(const char *jpegPath, const char *bmpPath) {
         return JPG_IMPORT_REFUSED;
     const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, info, stride);
     if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
+    // Closed first, so that the BMP may replace the JPEG file itself (Windows
+    // does not replace a file that is open).
+    jpeg.close();
     if (!bmp.commit()) return JPG_IMPORT_REFUSED;
     return decoded == Result::Ok ? JPG_IMPORT_OK : JPG_IMPORT_DAMAGED;
 }

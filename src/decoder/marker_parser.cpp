@@ -161,7 +161,15 @@ Result readScanHeader(HeaderReader &r) {
     uint32_t n = 0;
     if (const Result res = readBody(r, n); res != Result::Ok) return res;
     DecoderState *s = r.state;
-    if (r.info->frameMarker == 0) return refuse(r, Result::Unsupported, "no baseline or extended sequential frame header comes before the scan");
+    if (r.info->frameMarker == 0) {
+        const uint8_t kind = r.info->skippedFrameMarker;
+        return refuse(r, Result::Unsupported,
+                      kind == 0                        ? "a scan header comes before any frame header"
+                      : kind == 0xC2 || kind == 0xCA   ? "progressive JPEG files are not supported"
+                      : kind == 0xC3 || kind == 0xCB   ? "lossless JPEG files are not supported"
+                      : kind == 0xC9                   ? "arithmetic-coded JPEG files are not supported"
+                                                       : "hierarchical JPEG files are not supported");
+    }
     const uint8_t *b = r.scratch;
     const uint32_t ns = n > 0 ? b[0] : 0;
     if (ns == 0 || ns > kMaxScanComponents) return refuse(r, Result::Malformed, "the scan has no components or more than 4");
@@ -250,7 +258,11 @@ Result readHeaders(HFILE file, DecoderState *state, ScanInfo &info) {
             case 0xDB: res = readQuantTables(r); break;
             case 0xDD: res = readRestartInterval(r); break;
             case 0xE0: res = readJfifHeader(r); break;
-            default: res = skipSegment(r); break;
+            default:
+                if (code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC)
+                    info.skippedFrameMarker = code;
+                res = skipSegment(r);
+                break;
         }
         if (res != Result::Ok) return res;
         if (code == 0xDA) break;
