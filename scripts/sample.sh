@@ -4,10 +4,10 @@
 # preview. Results land in out/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPG_BUILD_TESTS=OFF >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target jpgtool >/dev/null
+cmake -S . -B build-sample -DCMAKE_BUILD_TYPE=RelWithDebInfo -DJPG_BUILD_TESTS=OFF >/dev/null
+cmake --build build-sample -j"$(nproc 2>/dev/null || echo 2)" --target jpgtool >/dev/null
 mkdir -p out
-tool=build/jpgtool
+tool=build-sample/jpgtool
 set -x
 "$tool" info samples/sample.jpg
 "$tool" import samples/sample.jpg out/sample.bmp
