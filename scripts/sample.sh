@@ -13,4 +13,5 @@ set -x
 "$tool" import samples/sample.jpg out/sample.bmp
 "$tool" export out/sample.bmp out/sample.jpg
 "$tool" preview out/sample.jpg out/sample-preview.bmp
+"$tool" import out/sample.jpg out/sample-again.bmp
 "$tool" info out/sample.jpg

@@ -151,10 +151,10 @@ TEST(Robustness, DisplaySurvivesEveryFailedOperation) {
     }
 }
 
-TEST(Robustness, ExportsRunConcurrently) {
+TEST(Robustness, AllExportsRunConcurrently) {
     TempDir dir;
     constexpr int kThreads = 8;
-    constexpr int kRounds = 40;
+    constexpr int kRounds = 25;  // 8 x 25 x 4 = 800 calls
     // Different pictures per thread, each of a different kind.
     std::vector<std::string> sources;
     for (int t = 0; t < kThreads; ++t) {
@@ -164,6 +164,14 @@ TEST(Robustness, ExportsRunConcurrently) {
     }
     // Single-threaded reference outputs.
     std::vector<Bytes> refJpeg, refBmp, refDib;
+    std::vector<std::vector<uint32_t>> refCanvas;
+    // Each thread draws its imported BMP on a canvas of its own.
+    auto draw = [&](int t, const std::string &bmp, std::vector<uint32_t> &pixels) {
+        const uint32_t w = 40 + 9 * t, h = 30 + 5 * t;
+        pixels.assign(w * h, 0);
+        JpgCanvas canvas{w, h, pixels.data()};
+        return iShowMeta(0, &canvas, bmp.c_str());
+    };
     for (int t = 0; t < kThreads; ++t) {
         const std::string j = dir.file("ref" + std::to_string(t) + ".jpg");
         const std::string b = dir.file("ref" + std::to_string(t) + ".bmp");
@@ -176,6 +184,8 @@ TEST(Robustness, ExportsRunConcurrently) {
         Bytes dib(14440);
         ASSERT_EQ(iRead_APP1(segment.data(), dib.data()), 0);
         refDib.push_back(dib);
+        refCanvas.emplace_back();
+        ASSERT_EQ(draw(t, b, refCanvas.back()), 0);
     }
     std::vector<int> mismatches(kThreads, 0);
     std::vector<std::thread> threads;
@@ -191,6 +201,8 @@ TEST(Robustness, ExportsRunConcurrently) {
                 segment.resize(4820);
                 Bytes dib(14440);
                 if (iRead_APP1(segment.data(), dib.data()) != 0 || dib != refDib[t]) ++mismatches[t];
+                std::vector<uint32_t> pixels;
+                if (draw(t, b, pixels) != 0 || pixels != refCanvas[t]) ++mismatches[t];
             }
         });
     }
