@@ -16,7 +16,6 @@
 namespace jpg {
 
 constexpr uint32_t kInputChunkBytes = 32768;
-constexpr uint32_t kMaxBlocksPerMcu = 10;
 constexpr uint32_t kMaxScanComponents = 4;
 
 // What the marker parser learns beyond the record.

@@ -46,7 +46,6 @@ struct EncoderComponent {
 constexpr uint32_t kMaxImageSide = 65535;
 constexpr uint32_t kStripHeight = 8;         // one MCU row: every vSamp is 1
 constexpr uint32_t kOutBufferBytes = 32768;  // entropy-coded bytes per file write
-constexpr uint32_t kMaxBlocksPerMcu = 10;
 
 // The preview segment's content: the identifier (12 bytes, no NUL) at file
 // offset 6, the layout code at 18, the code bytes from 20.
