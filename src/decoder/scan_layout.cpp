@@ -24,21 +24,21 @@ void computeFrameLayout(DecodeContext &ctx) {
     s->maxH = static_cast<uint16_t>(maxH);
     s->maxV = static_cast<uint16_t>(maxV);
     for (uint32_t c = 0; c < s->frameComponents; ++c) {
-        ComponentSpec &spec = s->components[c];
-        spec.sampleWidth = static_cast<uint16_t>(ceilDiv(uint32_t{s->width} * spec.hSamp, maxH));
-        spec.sampleHeight = static_cast<uint16_t>(ceilDiv(uint32_t{s->height} * spec.vSamp, maxV));
+        ComponentSpec &component = s->components[c];
+        component.sampleWidth = static_cast<uint16_t>(ceilDiv(uint32_t{s->width} * component.hSamp, maxH));
+        component.sampleHeight = static_cast<uint16_t>(ceilDiv(uint32_t{s->height} * component.vSamp, maxV));
     }
     ctx.scanComponents = s->scanComponents;
     for (uint32_t j = 0; j < ctx.scanComponents; ++j) {
-        const ComponentSpec &spec = s->components[ctx.info.order[j]];
+        const ComponentSpec &component = s->components[ctx.info.order[j]];
         ComponentLayout &l = ctx.comp[j];
-        l.hSamp = spec.hSamp;
-        l.vSamp = spec.vSamp;
-        l.quantSel = spec.quantSel;
-        l.dcSel = spec.dcSel;
-        l.acSel = spec.acSel;
-        l.sampleWidth = ceilDiv(uint32_t{s->width} * spec.hSamp, maxH);
-        l.sampleHeight = ceilDiv(uint32_t{s->height} * spec.vSamp, maxV);
+        l.hSamp = component.hSamp;
+        l.vSamp = component.vSamp;
+        l.quantSel = component.quantSel;
+        l.dcSel = component.dcSel;
+        l.acSel = component.acSel;
+        l.sampleWidth = ceilDiv(uint32_t{s->width} * component.hSamp, maxH);
+        l.sampleHeight = ceilDiv(uint32_t{s->height} * component.vSamp, maxV);
     }
 }
 
@@ -76,12 +76,12 @@ void setupScanLayout(DecodeContext &ctx) {
     for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) s->mcuBlockComponent[b] = ctx.mcuBlockComponent[b];
     for (uint32_t j = 0; j < ctx.scanComponents; ++j) {
         const ComponentLayout &l = ctx.comp[j];
-        ComponentSpec &spec = s->components[ctx.info.order[j]];
-        spec.mcuWidthBlocks = static_cast<uint16_t>(l.mcuWidthBlocks);
-        spec.mcuHeightBlocks = static_cast<uint16_t>(l.mcuHeightBlocks);
-        spec.mcuBlocks = static_cast<uint16_t>(l.mcuBlocks);
-        spec.paddedWidth = static_cast<uint16_t>(l.paddedWidth);
-        spec.paddedHeight = static_cast<uint16_t>(l.paddedHeight);
+        ComponentSpec &component = s->components[ctx.info.order[j]];
+        component.mcuWidthBlocks = static_cast<uint16_t>(l.mcuWidthBlocks);
+        component.mcuHeightBlocks = static_cast<uint16_t>(l.mcuHeightBlocks);
+        component.mcuBlocks = static_cast<uint16_t>(l.mcuBlocks);
+        component.paddedWidth = static_cast<uint16_t>(l.paddedWidth);
+        component.paddedHeight = static_cast<uint16_t>(l.paddedHeight);
     }
 }
 
