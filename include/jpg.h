@@ -152,12 +152,20 @@ JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath);
  * file from its first byte; it must be at least 4,820 bytes long (through the
  * end of the 4,800 code bytes). dib must be at least 14,440 bytes: it receives
  * a 40-byte BITMAPINFOHEADER and 60 bottom-up rows of 80 BGR pixels.
- * Returns 0, or -1 when the layout tag at offset 18 is neither 0 nor 1. */
+ * Returns 0; or -1 when the layout tag at offset 18 (big-endian) is neither 0
+ * nor 1, the header then being written and the pixels left as they were; or
+ * -1 when a block cannot be locked or working memory cannot be had. */
 JPG_API int32_t JPG_CALL iRead_APP1(MemHandle segment, MemHandle dib);
 
-/* Draws a BMP file into a device context, first stored row at the top.
- * On Windows deviceContext is an HDC; elsewhere it is a JpgCanvas *
- * (jpg_canvas.h). Returns 0, or 1 when the file cannot be drawn. */
+/* Draws a BMP file (uncompressed, 1, 4, 8, 16, 24 or 32 bits per pixel) into
+ * a device context from its origin, first stored row on the top line, one row
+ * at a time, with the file's colour table realised as a palette. On Windows
+ * deviceContext is an HDC; elsewhere it is a JpgCanvas * (jpg_canvas.h: a
+ * host-owned array of 0x00RRGGBB pixels, top line first), on which drawing is
+ * clipped to the canvas. A file that ends early draws the rows it has.
+ * Returns 0; or 1 when nothing could be drawn: a file that does not start
+ * with "BM" (also shown in a message box, "Not a BMP file "), a file that
+ * cannot be opened, compressed or malformed files, or no memory. */
 JPG_API int32_t JPG_CALL iShowMeta(int32_t reserved, void *deviceContext, const char *bmpPath);
 
 #ifdef __cplusplus

@@ -1,4 +1,201 @@
-#include "jpg.h"
+// iExportJPG: an uncompressed BMP file to a baseline JPEG file, one strip of
+// 8 source rows at a time, with the preview written into the reserved
+// segment at the end.
+//
+// Memory is one strip of source rows, two planes per component for one
+// strip, the 32 KB output buffer and the fixed-size preview record, whatever
+// the height. The JPEG file is written beside its destination and moved into
+// place only when it is complete, so a failure leaves the destination as it
+// was.
+#include <cstring>
 
-// Not built yet: the encoder comes next.
-extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *, const char *, int32_t, int32_t) { return 1; }
+#include "encoder/encoder_state.h"
+#include "frame/bmp_file.h"
+#include "jpg.h"
+#include "thumbnail/thumbnail_codec.h"
+
+namespace jpg {
+
+namespace {
+
+// A block locked for as long as it lives.
+class HeldBlock {
+public:
+    HeldBlock() = default;
+    HeldBlock(const HeldBlock &) = delete;
+    HeldBlock &operator=(const HeldBlock &) = delete;
+    ~HeldBlock() {
+        if (ptr_ != nullptr) GlobalUnlock(block_.handle());
+    }
+    bool make(uint32_t bytes) {
+        if (!block_.allocate(bytes)) return false;
+        ptr_ = static_cast<uint8_t *>(GlobalLock(block_.handle()));
+        return ptr_ != nullptr;
+    }
+    uint8_t *get() const { return ptr_; }
+
+private:
+    Block block_;
+    uint8_t *ptr_ = nullptr;
+};
+
+// Releases the encoder's tables on every path.
+struct TablesGuard {
+    EncoderState *state;
+    ~TablesGuard() { releaseEncoderTables(state); }
+};
+
+// What a source BMP file gives the encoder.
+struct Source {
+    uint32_t width = 0;
+    uint32_t height = 0;
+    uint32_t bytesPerPixel = 0;  // 1 grey; 3 B, G, R; 4 B, G, R, unused
+    uint32_t rowStride = 0;
+    uint32_t pixelOffset = 0;
+};
+
+// Reads and checks the headers and finds the first pixel row.
+Result openSource(const OpenFile &file, Source &source) {
+    BmpHeaders headers;
+    const Result r = readBmpHeaders(file, headers);
+    if (r != Result::Ok) return r;
+    if (headers.compression != 0) return Result::Unsupported;
+    if (headers.bitCount != 8 && headers.bitCount != 24 && headers.bitCount != 32) return Result::Unsupported;
+    if (headers.width < 1 || static_cast<uint32_t>(headers.width) > kMaxImageSide) return Result::Unsupported;
+    if (headers.rows < 1 || headers.rows > kMaxImageSide) return Result::Unsupported;
+    source.width = static_cast<uint32_t>(headers.width);
+    source.height = headers.rows;  // a top-down file keeps its stored order
+    source.bytesPerPixel = headers.bitCount / 8u;
+    source.rowStride = static_cast<uint32_t>(headers.stride);
+    // The rows start where the file header says; an offset that points into
+    // the headers or the colour table is taken as "right after the table".
+    const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
+    source.pixelOffset = headers.bfOffBits >= afterTable ? headers.bfOffBits : afterTable;
+    if (_llseek(file.get(), static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
+        return Result::IoError;
+    return Result::Ok;
+}
+
+// Buffers of the strip loop, made once per export.
+struct StripBuffers {
+    HeldBlock strip;
+    HeldBlock full[3];
+    HeldBlock component[3];
+    uint8_t *fullPlanes[3] = {};
+    uint8_t *componentPlanes[3] = {};
+    uint32_t paddedStripWidth = 0;
+
+    Result make(const EncoderState &state, const Source &source) {
+        uint32_t bytes = 0;
+        if (!checkedProduct({kStripHeight, source.rowStride}, bytes)) return Result::Unsupported;
+        if (!strip.make(bytes)) return Result::NoMemory;
+        paddedStripWidth = roundUpWide(state.width, 8u * state.maxH);
+        for (uint32_t i = 0; i < state.scanComponents; ++i) {
+            const EncoderComponent &c = state.components[i];
+            if (!checkedProduct({c.paddedWidth, 8u * c.mcuHeightBlocks}, bytes)) return Result::Unsupported;
+            if (!component[i].make(bytes)) return Result::NoMemory;
+        }
+        for (uint32_t i = 0; i < state.scanComponents; ++i) {
+            if (!checkedProduct({paddedStripWidth, kStripHeight}, bytes)) return Result::Unsupported;
+            if (!full[i].make(bytes)) return Result::NoMemory;
+            fullPlanes[i] = full[i].get();
+            componentPlanes[i] = component[i].get();
+        }
+        return Result::Ok;
+    }
+};
+
+// One strip, one MCU row: convert, pad, downsample and code it.
+void encodeStrip(EncoderState *state, ThumbnailGather *gather, StripBuffers &buffers, const Source &source,
+                 uint32_t rows, bool lastStrip) {
+    if (rows != 0)
+        convertStripToPlanes(state, buffers.strip.get(), rows, source.rowStride, source.bytesPerPixel,
+                             buffers.fullPlanes);
+    if (buffers.paddedStripWidth > state->width || lastStrip)
+        padStripEdges(state, buffers.paddedStripWidth, rows, buffers.fullPlanes);
+    downsampleStrip(state, buffers.paddedStripWidth, buffers.fullPlanes, buffers.componentPlanes);
+    encodeMcuRow(state, gather, buffers.componentPlanes);
+    endGatherRow(gather);
+}
+
+// Writes the identifier, the layout code and the coded preview from offset 6.
+Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layout) {
+    HeldBlock block;
+    if (!block.make(kThumbSampleBytes + 14 + kThumbCodeBytes)) return Result::NoMemory;
+    uint8_t *samples = block.get();
+    uint8_t *segment = samples + kThumbSampleBytes;
+    thumbnailSamples(gather, samples);
+    std::memcpy(segment, kPreviewIdentifier, 12);
+    // Stored low byte first, after 1 became 256: 1 reads back big-endian.
+    const uint16_t stored = layout == 1 ? 256 : layout;
+    segment[12] = static_cast<uint8_t>(stored);
+    segment[13] = static_cast<uint8_t>(stored >> 8);
+    encodeThumbnail(samples, kThumbSampleBytes, segment + 14);
+    if (_llseek(jpegFile, kPreviewIdentifierOffset, FILE_BEGIN) != static_cast<LONG>(kPreviewIdentifierOffset))
+        return Result::IoError;
+    const uint32_t count = 14 + kThumbCodeBytes;
+    if (_lwrite(jpegFile, reinterpret_cast<LPCCH>(segment), count) != count) return Result::IoError;
+    return Result::Ok;
+}
+
+Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level) {
+    if (bmpPath == nullptr || jpegPath == nullptr) return Result::IoError;
+    // Replacing the source by its own JPEG version would destroy it.
+    if (sameFile(bmpPath, jpegPath)) return Result::Unsupported;
+
+    // Nothing is ever written to the source: open it for reading only.
+    OpenFile bmpFile;
+    if (!bmpFile.open(bmpPath, OF_READ)) return Result::IoError;
+    Source source;
+    Result r = openSource(bmpFile, source);
+    if (r != Result::Ok) return r;
+
+    OutputFile jpegFile;
+    if (!jpegFile.create(jpegPath)) return Result::IoError;
+
+    singleComponent = source.bytesPerPixel == 1 ? 1 : 0;
+    EncoderState state{};
+    state.width = source.width;
+    state.height = source.height;
+    state.jpegFile = jpegFile.get();
+    TablesGuard tablesGuard{&state};
+    if ((r = setupEncoderTables(&state, level)) != Result::Ok) return r;
+    if ((r = writeHeaders(jpegFile.get(), &state)) != Result::Ok) return r;
+
+    StripBuffers buffers;
+    if ((r = buffers.make(state, source)) != Result::Ok) return r;
+    HeldBlock gatherBlock;
+    if (!gatherBlock.make(thumbnailGatherBytes())) return Result::NoMemory;
+    auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
+    startThumbnailGather(gather, &state);
+
+    const uint32_t rowBytes = source.width * source.bytesPerPixel;
+    for (uint32_t y = 0; y < state.height; y += kStripHeight) {
+        const uint32_t rows = state.height - y < kStripHeight ? state.height - y : kStripHeight;
+        // The last row of the file may come without its padding bytes.
+        const uint32_t wanted = rows * source.rowStride;
+        const UINT got = _lread(bmpFile.get(), buffers.strip.get(), wanted);
+        if (got == HFILE_ERROR_COUNT) return Result::IoError;
+        if (got < wanted - (source.rowStride - rowBytes)) return Result::Malformed;
+        const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
+        encodeStrip(&state, gather, buffers, source, rows, lastStrip);
+        if (state.writeFailed) return Result::IoError;
+    }
+    if ((r = finishScan(&state)) != Result::Ok) return r;
+    releaseEncoderTables(&state);
+
+    if ((r = writePreview(jpegFile.get(), gather, layout)) != Result::Ok) return r;
+    if (!jpegFile.commit()) return Result::IoError;
+    return Result::Ok;
+}
+
+}  // namespace
+
+}  // namespace jpg
+
+extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout,
+                                               int32_t compressionLevel) {
+    const auto layout = static_cast<uint16_t>(thumbnailLayout);
+    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
+    return jpg::exportJpeg(bmpPath, jpegPath, layout, level) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
+}

@@ -40,6 +40,9 @@ constexpr uint32_t roundUpWide(uint32_t value, uint32_t multiple) {
     return (value + multiple - 1) / multiple * multiple;
 }
 
+// Most blocks in one MCU, in the decoder and the encoder alike.
+constexpr uint32_t kMaxBlocksPerMcu = 10;
+
 // Largest block the library ever asks for.
 constexpr uint64_t kMaxBlockBytes = 0x7FFF0000u;
 

@@ -88,7 +88,8 @@ bool sameFile(const char *a, const char *b);
 // thread, so parallel tests do not disturb each other.
 namespace jpg::faults {
 
-enum class Op { Alloc, Open, Create, Read, Write, Seek, Count };
+// Gdi covers the creation of palettes, device contexts and bitmaps.
+enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Count };
 
 // Makes the n-th call (1-based, counted from now) of the operation fail;
 // n = 0 clears it. Allocation failure covers GlobalAlloc and LocalAlloc.
@@ -99,6 +100,10 @@ void reset();
 int calls(Op op);
 // True once a planned failure has been delivered since the last reset.
 bool fired();
+
+// Counts one call of the operation; true when it is planned to fail. For the
+// platform layer's own operations (the GDI subset uses it).
+bool shouldFail(Op op);
 
 // Blocks (global and local) and files currently held by this thread.
 int heldBlocks();

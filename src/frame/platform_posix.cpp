@@ -29,16 +29,7 @@ struct FaultPlan {
 
 thread_local FaultPlan plan;
 
-// Counts one call of the operation; true when it is planned to fail.
-bool shouldFail(Op op) {
-    const auto i = static_cast<std::size_t>(op);
-    ++plan.calls[i];
-    if (plan.failAt[i] != 0 && plan.calls[i] == plan.failAt[i]) {
-        plan.fired = true;
-        return true;
-    }
-    return false;
-}
+using jpg::faults::shouldFail;
 
 HFILE track(int fd) {
     if (fd < 0) return HFILE_ERROR;
@@ -151,6 +142,16 @@ bool sameFile(const char *a, const char *b) {
 }  // namespace jpg
 
 namespace jpg::faults {
+
+bool shouldFail(Op op) {
+    const auto i = static_cast<std::size_t>(op);
+    ++plan.calls[i];
+    if (plan.failAt[i] != 0 && plan.calls[i] == plan.failAt[i]) {
+        plan.fired = true;
+        return true;
+    }
+    return false;
+}
 
 void failNth(Op op, int n) { plan.failAt[static_cast<std::size_t>(op)] = n < 0 ? 0 : n; }
 

@@ -37,6 +37,7 @@ void failNth(Op, int) {}
 void reset() {}
 int calls(Op) { return 0; }
 bool fired() { return false; }
+bool shouldFail(Op) { return false; }
 int heldBlocks() { return 0; }
 int heldFiles() { return 0; }
 

@@ -1,0 +1,90 @@
+// Throughput of the exports and of the two transforms.
+//   cmake -S . -B build-bench -DJPG_BUILD_BENCH=ON -DCMAKE_BUILD_TYPE=Release
+//   cmake --build build-bench --target jpg_bench && ./build-bench/bench/jpg_bench
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <string>
+
+#include "decoder/decoder_internal.h"
+#include "encoder/encoder_state.h"
+#include "jpg.h"
+#include "test_util.h"
+
+namespace {
+
+// A photo-like source and its export, made once per picture size.
+struct Pictures {
+    testutil::TempDir dir;
+    std::string source(uint32_t width, uint32_t height, uint32_t channels) {
+        const std::string path =
+            dir.file(std::to_string(width) + "x" + std::to_string(height) + "-" + std::to_string(channels) + ".bmp");
+        if (!testutil::fileExists(path))
+            testutil::writeFile(path, testutil::bmpBytes(testutil::photoImage(width, height, channels)));
+        return path;
+    }
+    std::string exported(uint32_t width, uint32_t height, uint32_t channels) {
+        const std::string bmp = source(width, height, channels);
+        const std::string jpeg = bmp + ".jpg";
+        if (!testutil::fileExists(jpeg)) iExportJPG(bmp.c_str(), jpeg.c_str(), 1, 3);
+        return jpeg;
+    }
+};
+
+Pictures &pictures() {
+    static Pictures p;
+    return p;
+}
+
+void BM_Export(benchmark::State &state) {
+    const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
+    const auto channels = static_cast<uint32_t>(state.range(2));
+    const std::string in = pictures().source(w, h, channels);
+    const std::string out = pictures().dir.file("bench-out.jpg");
+    for (auto _ : state) benchmark::DoNotOptimize(iExportJPG(in.c_str(), out.c_str(), 1, 3));
+    state.SetItemsProcessed(state.iterations() * int64_t(w) * h);
+    std::remove(out.c_str());
+}
+
+void BM_Import(benchmark::State &state) {
+    const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
+    const auto channels = static_cast<uint32_t>(state.range(2));
+    const std::string in = pictures().exported(w, h, channels);
+    const std::string out = pictures().dir.file("bench-out.bmp");
+    for (auto _ : state) benchmark::DoNotOptimize(iImportJPG(in.c_str(), out.c_str()));
+    state.SetItemsProcessed(state.iterations() * int64_t(w) * h);
+    std::remove(out.c_str());
+}
+
+void BM_InverseDct(benchmark::State &state) {
+    int32_t block[64];
+    for (int i = 0; i < 64; ++i) block[i] = (i * 37 % 23) - 11;
+    for (auto _ : state) {
+        int32_t work[64];
+        for (int i = 0; i < 64; ++i) work[i] = block[i];
+        jpg::inverseDct(work);
+        benchmark::DoNotOptimize(work);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_ForwardDct(benchmark::State &state) {
+    int32_t block[64];
+    for (int i = 0; i < 64; ++i) block[i] = (i * 53 % 255) - 128;
+    for (auto _ : state) {
+        int32_t work[64];
+        for (int i = 0; i < 64; ++i) work[i] = block[i];
+        jpg::forwardDct(work);
+        benchmark::DoNotOptimize(work);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+}  // namespace
+
+BENCHMARK(BM_Export)->Args({1024, 768, 3})->Args({1024, 768, 1})->Args({4000, 3000, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Import)->Args({1024, 768, 3})->Args({1024, 768, 1})->Args({4000, 3000, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_InverseDct);
+BENCHMARK(BM_ForwardDct);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,56 @@
+// Shared by the fuzz targets: the exports take paths, so each input is
+// written to a scratch file in memory-backed storage first.
+#ifndef JPG_FUZZ_UTIL_H
+#define JPG_FUZZ_UTIL_H
+
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace fuzzutil {
+
+inline std::string scratchPath(const char *name) {
+    static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    return dir + "/jpgfuzz-" + std::to_string(getpid()) + "-" + name;
+}
+
+inline bool writeScratch(const std::string &path, const uint8_t *data, size_t size) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (f == nullptr) return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+// Images past this many pixels take too long per input to be worth fuzzing;
+// they exercise the same code as smaller ones.
+constexpr uint64_t kMaxPixels = 1u << 20;
+
+inline uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
+
+// Pixels a BMP header claims (0 when the header is too short to say).
+inline uint64_t bmpPixels(const uint8_t *data, size_t size) {
+    if (size < 26) return 0;
+    const int32_t w = static_cast<int32_t>(le32(data + 18));
+    const int32_t h = static_cast<int32_t>(le32(data + 22));
+    return uint64_t(w < 0 ? -int64_t(w) : w) * uint64_t(h < 0 ? -int64_t(h) : h);
+}
+
+// Largest number of pixels any frame header in the data claims.
+inline uint64_t jpegPixels(const uint8_t *data, size_t size) {
+    uint64_t most = 0;
+    for (size_t i = 0; i + 9 <= size; ++i) {
+        if (data[i] == 0xFF && (data[i + 1] & 0xF0) == 0xC0 && data[i + 1] != 0xC4 && data[i + 1] != 0xC8 &&
+            data[i + 1] != 0xCC) {
+            const uint64_t y = data[i + 5] << 8 | data[i + 6];
+            const uint64_t x = data[i + 7] << 8 | data[i + 8];
+            if (x * y > most) most = x * y;
+        }
+    }
+    return most;
+}
+
+}  // namespace fuzzutil
+
+#endif

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Makes the seed corpora under fuzz/corpus/ with the project's own tool and
+# with cjpeg: small JPEG files of every layout, BMP files of every depth.
+# Usage: fuzz/make_corpus.sh BUILD_DIR   (a build with jpgtool)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+tool="$1/jpgtool"
+out="$root/fuzz/corpus"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+rm -rf "$out"
+mkdir -p "$out"/{import,export,preview,show,headers}
+
+# Source pictures: a colour and a grey gradient with some texture.
+convert -size 24x16 -seed 3 plasma:fractal "$work/c.ppm"
+convert "$work/c.ppm" -colorspace gray "$work/g.pgm"
+convert -size 17x9 -seed 5 plasma:fractal "$work/odd.ppm"
+
+n=0
+jpeg() {  # name, cjpeg options, source
+  cjpeg "${@:3}" "$2" > "$out/import/$1.jpg"
+}
+jpeg 444 "$work/c.ppm" -sample 1x1,1x1,1x1 -quality 80
+jpeg 422 "$work/c.ppm" -sample 2x1,1x1,1x1 -quality 60
+jpeg 420 "$work/c.ppm" -sample 2x2,1x1,1x1 -quality 50
+jpeg 440 "$work/c.ppm" -sample 1x2,1x1,1x1 -quality 70
+jpeg 411 "$work/c.ppm" -sample 4x1,1x1,1x1 -quality 70
+jpeg grey "$work/g.pgm" -quality 75
+jpeg restart "$work/c.ppm" -restart 1 -quality 50
+jpeg optimized "$work/odd.ppm" -optimize -quality 90
+jpeg progressive "$work/c.ppm" -progressive
+jpeg arithmetic "$work/g.pgm" -arithmetic
+
+# BMP sources of every depth.
+convert "$work/c.ppm" -type TrueColor BMP3:"$work/c24.bmp"
+convert "$work/c.ppm" -define bmp:format=bmp4 -type TrueColorAlpha -alpha on BMP:"$work/c32.bmp"
+convert "$work/g.pgm" -type Grayscale BMP3:"$work/g8.bmp"
+convert "$work/c.ppm" -colors 16 -type Palette -compress none BMP3:"$work/p4.bmp"
+convert "$work/c.ppm" -colors 2 -type Bilevel BMP3:"$work/b1.bmp"
+convert "$work/odd.ppm" -colors 200 -type Palette -compress none BMP3:"$work/p8.bmp"
+convert "$work/c.ppm" -define bmp:subtype=RGB565 BMP:"$work/c16.bmp"
+convert "$work/c.ppm" -colors 16 -type Palette BMP3:"$work/rle4.bmp"
+convert "$work/odd.ppm" -colors 200 -type Palette BMP3:"$work/rle8.bmp"
+for f in "$work"/*.bmp; do
+  b=$(basename "$f" .bmp)
+  cp "$f" "$out/show/$b.bmp"
+  printf '\001\003' | cat - "$f" > "$out/export/$b.bmp"
+  printf '\000' | cat - "$f" > "$out/headers/$b.bmp"
+done
+
+# Files of our own: exports (colour, grey, odd size, coarse level), their
+# imports, and the preview segments.
+"$tool" export "$work/c24.bmp" "$work/own-c.jpg" --level 3
+"$tool" export "$work/g8.bmp" "$work/own-g.jpg" --level 10
+"$tool" export "$work/p8.bmp" "$work/own-odd.jpg" --level 0 --layout 0
+for j in "$work"/own-*.jpg; do
+  b=$(basename "$j" .jpg)
+  cp "$j" "$out/import/$b.jpg"
+  head -c 4820 "$j" > "$out/preview/$b.seg"
+  "$tool" import "$j" "$work/$b.bmp" && cp "$work/$b.bmp" "$out/show/$b.bmp"
+done
+for j in "$out"/import/*.jpg; do
+  printf '\001' | cat - "$j" > "$out/headers/$(basename "$j" .jpg).jpg"
+done
+ls -R "$out" | wc -l

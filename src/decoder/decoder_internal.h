@@ -1,0 +1,191 @@
+// The decoder's stages and what they share beyond the DecoderState record.
+//
+// The record (jpg.h) keeps its 16-bit fields for the interface; sizes derived
+// from a frame of up to 65,535 x 65,535 pixels do not fit in them, so the
+// stages work from the wide layout in DecodeContext and only mirror the
+// record's fields.
+#ifndef JPG_DECODER_DECODER_INTERNAL_H
+#define JPG_DECODER_DECODER_INTERNAL_H
+
+#include <cstdint>
+
+#include "decoder/decoder_state.h"
+#include "frame/conventions.h"
+#include "jpg.h"
+
+namespace jpg {
+
+constexpr uint32_t kInputChunkBytes = 32768;
+constexpr uint32_t kMaxScanComponents = 4;
+
+// What the marker parser learns beyond the record.
+struct ScanInfo {
+    // Frame component index of each scan component, in scan order.
+    uint16_t order[kMaxScanComponents] = {};
+    // Bit t set: a DQT, DC or AC table with number t was read.
+    uint8_t quantDefined = 0;
+    uint8_t dcDefined = 0;
+    uint8_t acDefined = 0;
+    // Marker code of the frame header in force (C0 or C1), 0 before one.
+    uint8_t frameMarker = 0;
+    // Marker code of the last frame header of a kind the decoder does not
+    // handle (progressive, lossless, arithmetic-coded), 0 when none.
+    uint8_t skippedFrameMarker = 0;
+    // Why the headers were refused, in plain words (null when accepted).
+    const char *reason = nullptr;
+};
+
+// ---- marker parser ------------------------------------------------------
+
+// Everything a segment reader works with: the file (just after the marker
+// code), the record, the scratch block (large enough for any segment body)
+// and the parser's side information.
+struct HeaderReader {
+    HFILE file;
+    DecoderState *state;
+    uint8_t *scratch;
+    ScanInfo *info;
+};
+
+constexpr uint32_t kScratchBytes = 65536;
+
+// Reads marker segments from just after FF D8 up to and including the first
+// scan header. Ok with the file positioned at the entropy-coded data;
+// Malformed or Unsupported (info.reason says why), IoError or NoMemory.
+Result readHeaders(HFILE file, DecoderState *state, ScanInfo &info);
+
+Result readFrameHeader(HeaderReader &r);
+Result readHuffmanTables(HeaderReader &r);
+Result readQuantTables(HeaderReader &r);
+Result readScanHeader(HeaderReader &r);
+Result readRestartInterval(HeaderReader &r);
+Result readJfifHeader(HeaderReader &r);
+Result skipSegment(HeaderReader &r);
+
+// Fills a table block with a standard table of ITU-T T.81 Annex K: table 0
+// is the luminance table (K.3 DC, K.5 AC), tables 1 to 3 the chrominance
+// table (K.4 DC, K.6 AC).
+void loadStandardTable(HuffmanTableBlock *block, bool ac, int number);
+
+// ---- scan layout and entropy decoding -----------------------------------
+
+// Sizes of one scan component, computed without wrapping.
+struct ComponentLayout {
+    uint32_t hSamp = 1, vSamp = 1;
+    uint32_t mcuWidthBlocks = 1, mcuHeightBlocks = 1, mcuBlocks = 1;
+    uint32_t sampleWidth = 0, sampleHeight = 0;
+    uint32_t paddedWidth = 0, paddedHeight = 0;
+    uint32_t dcSel = 0, acSel = 0, quantSel = 0;
+};
+
+// A decode table derived from a table block: the block's own arrays plus a
+// lookahead table over the first kLookaheadBits bits of a code.
+constexpr int kLookaheadBits = 9;
+struct DecodeTable {
+    const HuffmanTableBlock *block = nullptr;
+    // Entry: code length in the high byte (0: longer than the lookahead),
+    // symbol in the low byte.
+    uint16_t fast[1 << kLookaheadBits] = {};
+};
+
+// The running decode of one scan: the record, the wide layout and the bit
+// reader's working copies of the record's read position.
+struct DecodeContext {
+    DecoderState *state = nullptr;
+    ScanInfo info;
+    HFILE jpegFile = HFILE_ERROR;
+
+    uint32_t scanComponents = 0;
+    ComponentLayout comp[kMaxScanComponents];
+    uint32_t maxH = 1, maxV = 1;
+    uint32_t mcusPerRow = 0, mcuRows = 0, blocksPerMcu = 0;
+    uint8_t mcuBlockComponent[kMaxBlocksPerMcu] = {};
+
+    // The eight table blocks, locked for the scan (DC 0 to 3, AC 0 to 3).
+    HuffmanTableBlock *dcBlocks[4] = {}, *acBlocks[4] = {};
+    DecodeTable dcTable[4], acTable[4];
+
+    // Input: the chunk in readBuffer, and the bit reader.
+    uint8_t *readBuffer = nullptr;
+    const uint8_t *readPtr = nullptr;
+    const uint8_t *readEnd = nullptr;
+    uint32_t bytesLeft = 0;
+    uint16_t chunkSize = 0;
+    bool endOfData = false;
+    uint32_t bitBuffer = 0;
+    int bitCount = 0;
+    uint32_t restartsToGo = 0;
+    int32_t dcPredictors[kMaxScanComponents] = {};
+
+    bool damaged = false;    // the entropy-coded data was damaged or short
+    bool pastEnd = false;    // the reader stepped past the last byte of the file
+    bool readFailed = false; // a read reported an I/O failure
+};
+
+// readChunk: reads the next chunk of `file` into `buffer`. Ok when exactly
+// chunkSize bytes were read; Damaged on a short read (chunkSize then holds the
+// count read and endOfData is set); IoError when the read failed.
+Result readChunk(HFILE file, uint16_t &chunkSize, uint32_t &bytesLeft, uint8_t *buffer, bool &endOfData);
+
+void computeFrameLayout(DecodeContext &ctx);
+void startScan(DecodeContext &ctx);
+void setupScanLayout(DecodeContext &ctx);
+
+// Derives minCode, maxCode and valueIndex of a table block.
+void buildDecodeTable(HuffmanTableBlock *block);
+// Builds the lookahead table of a derived block.
+void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block);
+
+// Decodes one symbol (the bit-serial search, or the lookahead where the bits
+// are already at hand). Damaged data gives symbol 0 and sets ctx.damaged.
+int decodeSymbol(DecodeContext &ctx, const DecodeTable &table);
+// Decodes one MCU: blocksPerMcu blocks of 64 zigzag-order coefficients.
+void decodeMcu(DecodeContext &ctx, int32_t *mcu);
+void processRestart(DecodeContext &ctx);
+
+// ---- coefficients and samples -------------------------------------------
+
+// Natural index of the k-th zigzag position.
+extern const uint8_t kZigzagToNatural[64];
+
+// destination[Z(k)] = input[k] x table[k]. The decoder keeps every input
+// within 32,767 and every table entry within 65,535, so no product wraps.
+void dequantiseBlock(const int32_t *input, int32_t *destination, const int32_t *table);
+// In-place integer inverse DCT, rows first, then columns.
+void inverseDct(int32_t *block);
+// The same transform computed in 64 bits, for coefficients large enough to
+// overflow the 32-bit one (only damaged or hostile data has them).
+void inverseDctWide(int32_t *block);
+
+// One MCU row of coefficients (each scan component's coefficient row).
+struct CoefficientRows {
+    int32_t *rows[kMaxScanComponents] = {};
+};
+
+void decodeMcuRow(DecodeContext &ctx, CoefficientRows &coefficients);
+void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coefficients, uint8_t *const *sampleRows,
+                       uint32_t stripRow);
+
+// ---- upsampling and colour conversion -----------------------------------
+
+void upsampleStrip(const DecodeContext &ctx, uint32_t planeStride, uint8_t *const *sampleRows, uint8_t *const *planes);
+void copyRows(uint32_t rows, uint32_t length, uint32_t destStride, const uint8_t *src, uint8_t *dst);
+void doubleRows(uint32_t rows, uint32_t length, uint32_t destStride, uint32_t vFactor, const uint8_t *src,
+                uint8_t *dst);
+void replicateRows(uint32_t rows, uint32_t length, uint32_t destStride, uint32_t hFactor, uint32_t vFactor,
+                   const uint8_t *src, uint8_t *dst);
+// Nearest-neighbour expansion for factors that do not divide the largest.
+void nearestRows(uint32_t rows, uint32_t length, uint32_t destStride, uint32_t destRows, uint32_t destLength,
+                 uint32_t h, uint32_t maxH, uint32_t v, uint32_t maxV, const uint8_t *src, uint8_t *dst);
+// Converts `rows` plane rows into BMP rows (B, G, R or grey).
+void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
+                      uint32_t stride, uint32_t planeStride);
+
+// Decodes the scan into the BMP file (positioned at the first pixel row).
+// Ok; Damaged when the data was damaged or not followed by FF D9 (the file
+// is complete all the same); IoError, NoMemory.
+Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const ScanInfo &info, uint32_t stride);
+
+}  // namespace jpg
+
+#endif  // JPG_DECODER_DECODER_INTERNAL_H

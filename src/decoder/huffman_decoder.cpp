@@ -1,0 +1,263 @@
+// Huffman decoding of the entropy-coded data: decode tables, the bit reader,
+// symbols, MCUs and restart markers.
+//
+// The bit reader takes a byte only when it needs bits, treats every FF as
+// data and drops the byte after it; restart markers are searched for only
+// where one is due. That leaves the read position exactly after the last
+// byte the scan used, where the end-of-image test looks.
+#include <cstring>
+
+#include "decoder/decoder_internal.h"
+
+namespace jpg {
+
+void buildDecodeTable(HuffmanTableBlock *block) {
+    uint8_t sizes[257];
+    uint16_t codes[256];
+    uint32_t n = 0;
+    for (uint32_t length = 1; length <= 16; ++length)
+        for (uint32_t i = 0; i < block->counts[length] && n < 256; ++i) sizes[n++] = static_cast<uint8_t>(length);
+    sizes[n] = 0;
+
+    uint32_t code = 0;
+    uint32_t size = sizes[0];
+    for (uint32_t k = 0; sizes[k] != 0;) {
+        while (sizes[k] == size) codes[k++] = static_cast<uint16_t>(code++);
+        code <<= 1;
+        ++size;
+    }
+
+    uint32_t k = 0;
+    for (uint32_t length = 1; length <= 16; ++length) {
+        const uint32_t count = block->counts[length];
+        if (count > 0 && k + count <= n) {
+            block->valueIndex[length] = static_cast<int32_t>(k);
+            block->minCode[length] = static_cast<int16_t>(codes[k]);
+            k += count;
+            block->maxCode[length] = codes[k - 1];
+        } else {
+            block->maxCode[length] = -1;
+        }
+    }
+    block->maxCode[17] = 0xFFFFF;
+}
+
+namespace {
+
+// Index into `symbols` of the code `code` of length `length` (1 to 16).
+inline uint32_t symbolIndex(const HuffmanTableBlock *t, uint32_t length, int32_t code) {
+    return static_cast<uint32_t>(t->valueIndex[length] - t->minCode[length] + code) & 0xFFFFu;
+}
+
+}  // namespace
+
+void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block) {
+    table.block = block;
+    for (uint32_t bits = 0; bits < (1u << kLookaheadBits); ++bits) {
+        table.fast[bits] = 0;
+        int32_t code = 0;
+        for (uint32_t length = 1; length <= static_cast<uint32_t>(kLookaheadBits); ++length) {
+            code = (code << 1) | static_cast<int32_t>((bits >> (kLookaheadBits - length)) & 1);
+            if (block->maxCode[length] >= code) {
+                const uint32_t index = symbolIndex(block, length, code);
+                if (index < 256) table.fast[bits] = static_cast<uint16_t>((length << 8) | block->symbols[index]);
+                break;
+            }
+        }
+    }
+}
+
+Result readChunk(HFILE file, uint16_t &chunkSize, uint32_t &bytesLeft, uint8_t *buffer, bool &endOfData) {
+    if (chunkSize < bytesLeft) {
+        bytesLeft -= chunkSize;
+    } else {
+        chunkSize = static_cast<uint16_t>(bytesLeft);
+        endOfData = true;
+    }
+    const UINT got = chunkSize == 0 ? 0 : _lread(file, buffer, chunkSize);
+    if (got == HFILE_ERROR_COUNT) {
+        chunkSize = 0;
+        endOfData = true;
+        return Result::IoError;
+    }
+    if (got != chunkSize) {
+        chunkSize = static_cast<uint16_t>(got);
+        endOfData = true;
+        return Result::Damaged;
+    }
+    return Result::Ok;
+}
+
+namespace {
+
+void refill(DecodeContext &ctx) {
+    const Result res = readChunk(ctx.jpegFile, ctx.chunkSize, ctx.bytesLeft, ctx.readBuffer, ctx.endOfData);
+    if (res == Result::IoError) ctx.readFailed = true;
+    if (res == Result::Damaged) ctx.damaged = true;
+    ctx.readPtr = ctx.readBuffer;
+    ctx.readEnd = ctx.readBuffer + ctx.chunkSize;
+}
+
+inline bool exhausted(const DecodeContext &ctx) { return ctx.readPtr >= ctx.readEnd; }
+
+// Takes one raw byte and refills the buffer once its last byte is taken.
+// Past the end of the data the bytes read as zero and the data is damaged.
+inline uint8_t fetchRaw(DecodeContext &ctx) {
+    if (exhausted(ctx)) {
+        ctx.damaged = true;
+        return 0;
+    }
+    const uint8_t byte = *ctx.readPtr++;
+    if (ctx.readPtr == ctx.readEnd && !ctx.endOfData) refill(ctx);
+    return byte;
+}
+
+// Takes one byte into the bit buffer; after an FF the next byte (the stuffed
+// 00 of valid data) is dropped unseen.
+inline void fetchByte(DecodeContext &ctx) {
+    const uint8_t byte = fetchRaw(ctx);
+    ctx.bitBuffer = (ctx.bitBuffer << 8) | byte;
+    ctx.bitCount += 8;
+    if (byte == 0xFF) {
+        if (exhausted(ctx)) {
+            ctx.pastEnd = true;
+            return;
+        }
+        ++ctx.readPtr;
+        if (ctx.readPtr == ctx.readEnd && !ctx.endOfData) refill(ctx);
+    }
+}
+
+inline uint32_t takeBit(DecodeContext &ctx) {
+    if (ctx.bitCount == 0) fetchByte(ctx);
+    --ctx.bitCount;
+    return (ctx.bitBuffer >> ctx.bitCount) & 1u;
+}
+
+// Receives s bits (1 to 16) and extends them to a signed value.
+inline int32_t receiveExtend(DecodeContext &ctx, uint32_t s) {
+    while (ctx.bitCount < static_cast<int>(s)) fetchByte(ctx);
+    ctx.bitCount -= static_cast<int>(s);
+    const int32_t v = static_cast<int32_t>((ctx.bitBuffer >> ctx.bitCount) & ((1u << s) - 1));
+    return v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
+}
+
+// The next kLookaheadBits bits without taking them; false when they are not
+// at hand without a refill.
+inline bool peekBits(const DecodeContext &ctx, uint32_t &bits) {
+    if (ctx.bitCount >= kLookaheadBits) {
+        bits = (ctx.bitBuffer >> (ctx.bitCount - kLookaheadBits)) & ((1u << kLookaheadBits) - 1);
+        return true;
+    }
+    const uint8_t *p = ctx.readPtr;
+    if (ctx.readEnd - p < 4) return false;
+    const uint32_t first = p[0];
+    const uint32_t second = first == 0xFF ? p[2] : p[1];
+    const uint32_t all = (ctx.bitBuffer << 16) | (first << 8) | second;
+    bits = (all >> (ctx.bitCount + 16 - kLookaheadBits)) & ((1u << kLookaheadBits) - 1);
+    return true;
+}
+
+inline int nextSymbol(DecodeContext &ctx, const DecodeTable &table) {
+    uint32_t bits;
+    if (peekBits(ctx, bits)) {
+        const uint32_t entry = table.fast[bits];
+        if (entry != 0) {
+            const int length = static_cast<int>(entry >> 8);
+            while (ctx.bitCount < length) fetchByte(ctx);
+            ctx.bitCount -= length;
+            return static_cast<int>(entry & 0xFF);
+        }
+    }
+    const HuffmanTableBlock *t = table.block;
+    int32_t code = static_cast<int32_t>(takeBit(ctx));
+    uint32_t length = 1;
+    while (t->maxCode[length] < code) {
+        code = (code << 1) | static_cast<int32_t>(takeBit(ctx));
+        ++length;
+    }
+    // Length 17 is the sentinel: no code of 16 bits or less matched.
+    const uint32_t index = length <= 16 ? symbolIndex(t, length, code) : 256;
+    if (index >= 256) {
+        ctx.damaged = true;
+        return 0;
+    }
+    return t->symbols[index];
+}
+
+}  // namespace
+
+int decodeSymbol(DecodeContext &ctx, const DecodeTable &table) { return nextSymbol(ctx, table); }
+
+void processRestart(DecodeContext &ctx) {
+    ctx.bitCount = 0;
+    for (;;) {
+        uint8_t byte = 0;
+        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) != 0xFF) {
+        }
+        if (byte != 0xFF) {
+            ctx.damaged = true;  // the data ended before the marker
+            break;
+        }
+        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) == 0xFF) {
+        }
+        if (byte == 0xFF) {
+            ctx.damaged = true;
+            break;
+        }
+        if (byte != 0x00) break;
+    }
+    for (uint32_t j = 0; j < ctx.scanComponents; ++j) ctx.dcPredictors[j] = 0;
+    ctx.restartsToGo = ctx.state->restartInterval;
+}
+
+void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
+    if (ctx.state->restartInterval != 0) {
+        if (ctx.restartsToGo == 0) processRestart(ctx);
+        --ctx.restartsToGo;
+    }
+    // Quantised DC values beyond this occur only in damaged data; it keeps
+    // every later product within 32 bits.
+    constexpr int32_t kDcLimit = 32767;
+    for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
+        const uint32_t c = ctx.mcuBlockComponent[b];
+        const ComponentLayout &l = ctx.comp[c];
+        int32_t *block = mcu + 64 * b;
+        std::memset(block, 0, 64 * sizeof *block);
+
+        uint32_t s = static_cast<uint32_t>(nextSymbol(ctx, ctx.dcTable[l.dcSel]));
+        if (s > 16) {
+            ctx.damaged = true;
+            s = 0;
+        }
+        int32_t dc = s != 0 ? receiveExtend(ctx, s) : 0;
+
+        const DecodeTable &ac = ctx.acTable[l.acSel];
+        for (uint32_t k = 1; k < 64;) {
+            const uint32_t rs = static_cast<uint32_t>(nextSymbol(ctx, ac));
+            const uint32_t run = rs >> 4, size = rs & 15;
+            if (size != 0) {
+                k += run;
+                if (k > 63) {
+                    ctx.damaged = true;
+                    break;
+                }
+                block[k++] = receiveExtend(ctx, size);
+            } else if (run == 15) {
+                k += 16;
+            } else {
+                break;
+            }
+        }
+
+        dc += ctx.dcPredictors[c];
+        if (dc > kDcLimit || dc < -kDcLimit) {
+            ctx.damaged = true;
+            dc = dc > 0 ? kDcLimit : -kDcLimit;
+        }
+        ctx.dcPredictors[c] = dc;
+        block[0] = dc;
+    }
+}
+
+}  // namespace jpg

@@ -1,0 +1,170 @@
+// From decoded coefficients to 8-bit samples: dequantisation with de-zigzag,
+// the integer inverse DCT (rows first, then columns) and the level shift.
+#include <cstdint>
+#include <cstring>
+
+#include "decoder/decoder_internal.h"
+
+namespace jpg {
+
+const uint8_t kZigzagToNatural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                      12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                      35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                      58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+void dequantiseBlock(const int32_t *input, int32_t *destination, const int32_t *table) {
+    for (int k = 0; k < 64; ++k) destination[kZigzagToNatural[k]] = input[k] * table[k];
+}
+
+namespace {
+
+// The one-dimensional kernel with 13-bit constants. T is int32_t for the
+// usual path and int64_t for coefficients that could overflow 32 bits; both
+// compute the same integer weights.
+template <typename T>
+inline void kernel(T i0, T i1, T i2, T i3, T i4, T i5, T i6, T i7, T *o) {
+    const T e0 = (i0 + i4) * 8192;
+    const T e1 = (i0 - i4) * 8192;
+    const T e3 = 10703 * i2 + 4433 * i6;
+    const T e2 = 4433 * i2 - 10704 * i6;
+    const T a0 = e0 + e3, a3 = e0 - e3, a1 = e1 + e2, a2 = e1 - e2;
+
+    const T p = 9633 * (i3 + i7) + 6437 * (i1 + i5);
+    const T q = 9633 * (i1 + i5) - 6436 * (i3 + i7);
+    const T b3 = p + 12299 * i1 - 7373 * (i1 + i7);
+    const T b2 = q + 25172 * i3 - 20995 * (i3 + i5);
+    const T b1 = p - 4176 * i5 - 20995 * i3;
+    const T b0 = q - 4927 * i7 - 7373 * i1;
+
+    o[0] = a0 + b3;
+    o[7] = a0 - b3;
+    o[1] = a1 + b2;
+    o[6] = a1 - b2;
+    o[2] = a2 + b1;
+    o[5] = a2 - b1;
+    o[3] = a3 + b0;
+    o[4] = a3 - b0;
+}
+
+// Coefficients up to this magnitude keep every intermediate of both passes
+// of the 32-bit transform below 2^31 (the largest partial sum of the kernel
+// is under 60,000 times its largest input).
+constexpr int32_t kNarrowLimit = 1024;
+
+}  // namespace
+
+void inverseDct(int32_t *block) {
+    int32_t o[8];
+    for (int y = 0; y < 8; ++y) {
+        int32_t *r = block + 8 * y;
+        if ((r[1] | r[2] | r[3] | r[4] | r[5] | r[6] | r[7]) == 0) {
+            // Only i0: every output is 8192 x i0, and (8192 i0 + 1024) >> 11 = 4 i0.
+            const int32_t v = r[0] * 4;
+            for (int n = 0; n < 8; ++n) r[n] = v;
+            continue;
+        }
+        kernel<int32_t>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], o);
+        for (int n = 0; n < 8; ++n) r[n] = (o[n] + 1024) >> 11;
+    }
+    for (int x = 0; x < 8; ++x) {
+        int32_t *c = block + x;
+        if ((c[8] | c[16] | c[24] | c[32] | c[40] | c[48] | c[56]) == 0) {
+            // (8192 i0 + 131072) >> 18 = (i0 + 16) >> 5.
+            const int32_t v = (c[0] + 16) >> 5;
+            for (int n = 0; n < 8; ++n) c[8 * n] = v;
+            continue;
+        }
+        kernel<int32_t>(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56], o);
+        for (int n = 0; n < 8; ++n) c[8 * n] = (o[n] + 131072) >> 18;
+    }
+}
+
+void inverseDctWide(int32_t *block) {
+    int64_t rows[64];
+    int64_t o[8];
+    for (int y = 0; y < 8; ++y) {
+        const int32_t *r = block + 8 * y;
+        kernel<int64_t>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], o);
+        for (int n = 0; n < 8; ++n) rows[8 * y + n] = (o[n] + 1024) >> 11;
+    }
+    constexpr int64_t kLimit = int64_t{1} << 24;  // far outside every sample value
+    for (int x = 0; x < 8; ++x) {
+        const int64_t *c = rows + x;
+        kernel<int64_t>(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56], o);
+        for (int n = 0; n < 8; ++n) {
+            const int64_t v = (o[n] + 131072) >> 18;
+            block[x + 8 * n] = static_cast<int32_t>(v > kLimit ? kLimit : v < -kLimit ? -kLimit : v);
+        }
+    }
+}
+
+void decodeMcuRow(DecodeContext &ctx, CoefficientRows &coefficients) {
+    int32_t mcu[kMaxBlocksPerMcu * 64];
+    if (ctx.scanComponents == 1) {
+        const int32_t *table = ctx.state->quantTables[ctx.comp[0].quantSel & 3];
+        for (uint32_t j = 0; j < ctx.mcusPerRow; ++j) {
+            decodeMcu(ctx, mcu);
+            dequantiseBlock(mcu, coefficients.rows[0] + static_cast<size_t>(j) * 64, table);
+        }
+        return;
+    }
+    for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {
+        decodeMcu(ctx, mcu);
+        uint32_t k = 0;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            const ComponentLayout &l = ctx.comp[c];
+            const int32_t *table = ctx.state->quantTables[l.quantSel & 3];
+            for (uint32_t v = 0; v < l.mcuHeightBlocks; ++v) {
+                for (uint32_t h = 0; h < l.mcuWidthBlocks && k < ctx.blocksPerMcu; ++h, ++k) {
+                    const size_t at = static_cast<size_t>(v) * l.paddedWidth * 8 +
+                                      (static_cast<size_t>(m) * l.mcuWidthBlocks + h) * 64;
+                    dequantiseBlock(mcu + 64 * k, coefficients.rows[c] + at, table);
+                }
+            }
+        }
+    }
+}
+
+void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coefficients, uint8_t *const *sampleRows,
+                       uint32_t stripRow) {
+    for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+        const ComponentLayout &l = ctx.comp[c];
+        const size_t w = l.paddedWidth;
+        const size_t blocks = w / 8;
+        uint8_t *dest = sampleRows[c] + static_cast<size_t>(stripRow) * w * 8;
+        for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r) {
+            for (size_t j = 0; j < blocks; ++j) {
+                int32_t work[64];
+                std::memcpy(work, coefficients.rows[c] + r * w * 8 + j * 64, sizeof work);
+                uint8_t *out = dest + r * 8 * w + 8 * j;
+
+                int32_t largest = work[0] < 0 ? -work[0] : work[0];
+                int32_t ac = 0;
+                for (int i = 1; i < 64; ++i) {
+                    const int32_t a = work[i] < 0 ? -work[i] : work[i];
+                    ac |= work[i];
+                    if (a > largest) largest = a;
+                }
+                if (ac == 0 && largest <= kNarrowLimit) {
+                    // Only the DC value: the transform gives (d + 4) >> 3 everywhere.
+                    int32_t v = ((work[0] + 4) >> 3) + 128;
+                    const uint8_t sample = static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v);
+                    for (int y = 0; y < 8; ++y) std::memset(out + y * w, sample, 8);
+                    continue;
+                }
+                if (largest <= kNarrowLimit)
+                    inverseDct(work);
+                else
+                    inverseDctWide(work);
+                for (int y = 0; y < 8; ++y) {
+                    for (int x = 0; x < 8; ++x) {
+                        const int32_t v = work[8 * y + x] + 128;
+                        out[y * w + x] = static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v);
+                    }
+                }
+            }
+        }
+    }
+}
+
+}  // namespace jpg

@@ -1,0 +1,151 @@
+// The encoder's state and the operations of its stages.
+//
+// One EncoderState belongs to one call of iExportJPG. The pipeline per strip
+// of 8 source rows is: convertStripToPlanes -> padStripEdges ->
+// downsampleStrip -> encodeMcuRow (transformBlock, gatherMcuDc, encodeMcu,
+// putBits); finishScan closes the scan after the last strip.
+#ifndef JPG_ENCODER_ENCODER_STATE_H
+#define JPG_ENCODER_ENCODER_STATE_H
+
+#include <cstdint>
+
+#include "frame/conventions.h"
+
+namespace jpg {
+
+// One Huffman code table: the BITS and HUFFVAL lists of ITU-T T.81 and the
+// code and length of every symbol. 1,297 bytes, no padding.
+#pragma pack(push, 1)
+struct HuffmanCodeTable {
+    uint8_t counts[17];    // counts[L]: codes of length L (1..16); counts[0] is 0
+    uint8_t symbols[256];  // symbols in order of increasing code
+    uint16_t codes[256];   // code of symbol v, right-aligned
+    uint16_t lengths[256]; // its length in bits; 0 when v has no code
+};
+#pragma pack(pop)
+static_assert(sizeof(HuffmanCodeTable) == 1297, "HuffmanCodeTable is 1297 bytes");
+
+// One frame component. The fields of ComponentSpec, with the sample and
+// padded sizes held in 32 bits: a 65,535-pixel line pads to 65,536.
+struct EncoderComponent {
+    uint16_t id;
+    uint16_t hSamp;
+    uint16_t vSamp;
+    uint16_t quantSel;
+    uint16_t dcSel;
+    uint16_t acSel;
+    uint16_t mcuWidthBlocks;
+    uint16_t mcuHeightBlocks;
+    uint16_t mcuBlocks;
+    uint32_t sampleWidth;
+    uint32_t sampleHeight;
+    uint32_t paddedWidth;
+    uint32_t paddedHeight;
+};
+
+constexpr uint32_t kMaxImageSide = 65535;
+constexpr uint32_t kStripHeight = 8;         // one MCU row: every vSamp is 1
+constexpr uint32_t kOutBufferBytes = 32768;  // entropy-coded bytes per file write
+
+// The preview segment's content: the identifier (12 bytes, no NUL) at file
+// offset 6, the layout code at 18, the code bytes from 20.
+constexpr uint32_t kPreviewIdentifierOffset = 6;
+constexpr char kPreviewIdentifier[] = "TALVIRQSD417";
+
+// Accumulated quantised DC values of the preview grid (see thumbnail_gather.cpp).
+struct ThumbnailGather;
+
+struct EncoderState {
+    int32_t colourMode;  // 1 grey, 3 YCbCr
+    EncoderComponent components[4];
+    int32_t quantTables[4][64];  // divisors in zigzag order; 0 luminance, 1 chrominance
+    HGLOBAL dcTables[4];         // HuffmanCodeTable blocks; slots 0 and 1 filled
+    HGLOBAL acTables[4];
+    HuffmanCodeTable *dcCodes[4];  // the filled blocks, locked for the whole encode
+    HuffmanCodeTable *acCodes[4];
+    HGLOBAL outBufferHandle;
+    uint8_t *outBuffer;  // outBufferHandle, locked for the whole encode
+    uint16_t frameComponents;
+    uint16_t scanComponents;
+    uint32_t width;
+    uint32_t height;
+    uint16_t maxH;
+    uint16_t maxV;
+    uint32_t mcusPerRow;
+    uint32_t mcuRows;
+    uint16_t blocksPerMcu;
+    uint16_t mcuBlockComponent[kMaxBlocksPerMcu];
+    uint32_t outCount;   // bytes waiting in outBuffer, 0..32768
+    uint32_t bitBuffer;  // bits 23..16 hold the next byte to go out
+    int32_t bitCount;    // bits pending, 0..7 between calls
+    int32_t dcPredictors[4];
+    HFILE jpegFile;      // where full output buffers go
+    bool writeFailed;    // a write of the output buffer fell short
+};
+
+// ---- encoder_tables.cpp --------------------------------------------------
+
+// Quantisation scale of a level: the integer part of pow(level, 0.6) + 0.5.
+int32_t qualityScale(uint16_t level);
+void setupComponents(EncoderState *state);
+void scaleQuantTables(EncoderState *state, uint16_t level);
+Result buildHuffmanCodes(HGLOBAL table);
+Result setupHuffmanTables(EncoderState *state);
+void layoutEncoderScan(EncoderState *state);
+// Allocates the output buffer and the eight Huffman blocks and fills every
+// table; width, height and singleComponent must be set. On failure the
+// blocks made so far stay in the state for releaseEncoderTables.
+Result setupEncoderTables(EncoderState *state, uint16_t level);
+// Unlocks and frees what setupEncoderTables made; safe to call twice.
+void releaseEncoderTables(EncoderState *state);
+
+// ---- header_writer.cpp ---------------------------------------------------
+
+// Writes SOI, the reserved preview segment, JFIF, DQT, SOF0, DHT, the
+// comment filler and SOS at the start of `jpegFile`.
+Result writeHeaders(HFILE jpegFile, const EncoderState *state);
+
+// ---- colour_convert.cpp --------------------------------------------------
+
+// Source rows to full-resolution planes (rows paddedStripWidth apart).
+// bytesPerPixel is 1 (grey), 3 (B, G, R) or 4 (B, G, R, unused).
+void convertStripToPlanes(const EncoderState *state, const uint8_t *stripPixels, uint32_t rows,
+                          uint32_t rowStride, uint32_t bytesPerPixel, uint8_t *const fullPlanes[]);
+void padStripEdges(const EncoderState *state, uint32_t paddedStripWidth, uint32_t rows,
+                   uint8_t *const fullPlanes[]);
+void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const uint8_t *const fullPlanes[],
+                     uint8_t *const componentPlanes[]);
+
+// ---- forward_dct.cpp -----------------------------------------------------
+
+extern const uint8_t kZigzag[64];  // natural index of the k-th coefficient in zigzag order
+void forwardDct(int32_t block[64]);
+void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int32_t quantTable[64],
+                    uint32_t stride);
+
+// ---- huffman_encoder.cpp -------------------------------------------------
+
+// Codes one MCU row of the component planes (rows paddedWidth apart) and
+// hands every MCU's quantised DC values to `gather` (may be null).
+void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *const componentPlanes[]);
+void encodeMcu(EncoderState *state, int32_t blocks[][64]);
+void putBits(EncoderState *state, uint32_t value, int32_t count);
+// Fill bits, the last buffer, EOI.
+Result finishScan(EncoderState *state);
+
+// ---- thumbnail_gather.cpp ------------------------------------------------
+
+// Bytes of the fixed-size gather record (allocate a zero-filled block).
+uint32_t thumbnailGatherBytes();
+// Prepares an all-zero record for the state's block grid.
+void startThumbnailGather(ThumbnailGather *gather, const EncoderState *state);
+// Adds the quantised DC values of MCU `mcuColumn` of the current MCU row.
+void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t blocks[][64]);
+// Moves on to the next MCU row.
+void endGatherRow(ThumbnailGather *gather);
+// The 9,600 preview samples (Y0, Y1, Cb, Cr per preview MCU) of a finished image.
+void thumbnailSamples(const ThumbnailGather *gather, uint8_t *samples);
+
+}  // namespace jpg
+
+#endif  // JPG_ENCODER_ENCODER_STATE_H

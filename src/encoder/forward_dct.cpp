@@ -1,0 +1,83 @@
+// The integer forward DCT (Loeffler-Ligtenberg-Moschytz factorisation, 13
+// fractional bits) and quantisation into zigzag order.
+#include "encoder/encoder_state.h"
+
+namespace jpg {
+
+const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+
+namespace {
+
+// Largest quantised AC magnitude the standard AC tables can code (size 10).
+constexpr int32_t kMaxAcValue = 1023;
+
+constexpr int32_t descale(int32_t x, int n) { return (x + (1 << (n - 1))) >> n; }
+
+// One 8-point pass over the values d[0], d[step], ..., d[7 * step]. The even
+// outputs 0 and 4 are either scaled up by 4 (first pass) or descaled by
+// `evenShift`; the others are descaled by `shift`.
+template <bool FirstPass>
+inline void dctPass(int32_t *d, int step, int shift) {
+    const int32_t tmp0 = d[0] + d[7 * step], tmp7 = d[0] - d[7 * step];
+    const int32_t tmp1 = d[step] + d[6 * step], tmp6 = d[step] - d[6 * step];
+    const int32_t tmp2 = d[2 * step] + d[5 * step], tmp5 = d[2 * step] - d[5 * step];
+    const int32_t tmp3 = d[3 * step] + d[4 * step], tmp4 = d[3 * step] - d[4 * step];
+
+    const int32_t tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3;
+    const int32_t tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+    if (FirstPass) {
+        d[0] = (tmp10 + tmp11) * 4;
+        d[4 * step] = (tmp10 - tmp11) * 4;
+    } else {
+        d[0] = descale(tmp10 + tmp11, 5);
+        d[4 * step] = descale(tmp10 - tmp11, 5);
+    }
+    const int32_t z1e = (tmp12 + tmp13) * 4433;
+    d[2 * step] = descale(z1e + tmp13 * 6270, shift);
+    d[6 * step] = descale(z1e - tmp12 * 15137, shift);
+
+    int32_t z1 = tmp4 + tmp7, z2 = tmp5 + tmp6, z3 = tmp4 + tmp6, z4 = tmp5 + tmp7;
+    const int32_t z5 = (z3 + z4) * 9633;
+    const int32_t t4 = tmp4 * 2446, t5 = tmp5 * 16819, t6 = tmp6 * 25172, t7 = tmp7 * 12299;
+    z1 *= -7373;
+    z2 *= -20995;
+    z3 = z5 - z3 * 16069;
+    z4 = z5 - z4 * 3196;
+    d[7 * step] = descale(t4 + z1 + z3, shift);
+    d[5 * step] = descale(t5 + z2 + z4, shift);
+    d[3 * step] = descale(t6 + z2 + z3, shift);
+    d[step] = descale(t7 + z1 + z4, shift);
+}
+
+}  // namespace
+
+void forwardDct(int32_t block[64]) {
+    for (int row = 0; row < 8; ++row) dctPass<true>(block + 8 * row, 1, 11);
+    for (int col = 0; col < 8; ++col) dctPass<false>(block + col, 8, 18);
+}
+
+void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int32_t quantTable[64],
+                    uint32_t stride) {
+    int32_t work[64];
+    for (int r = 0; r < 8; ++r) {
+        const uint8_t *row = samples + static_cast<size_t>(r) * stride;
+        for (int c = 0; c < 8; ++c) work[8 * r + c] = static_cast<int32_t>(row[c]) - 128;
+    }
+    forwardDct(work);
+    for (int k = 0; k < 64; ++k) {
+        int32_t v = work[kZigzag[k]];
+        const int32_t q = quantTable[k];
+        const int32_t h = q >> 1;
+        v = v > 0 ? v + h : v - h;
+        v /= q;
+        // Never reached with 8-bit samples and divisors of at least 1; it
+        // keeps every coefficient codable with the standard tables.
+        if (k > 0) v = v > kMaxAcValue ? kMaxAcValue : v < -kMaxAcValue ? -kMaxAcValue : v;
+        coefficients[k] = v;
+    }
+}
+
+}  // namespace jpg

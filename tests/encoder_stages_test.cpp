@@ -1,0 +1,216 @@
+// The encoder's stages one by one: tables, colour conversion and
+// downsampling, the forward DCT and quantisation, Huffman coding and the bit
+// writer.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "encoder/encoder_state.h"
+#include "test_util.h"
+
+using namespace jpg;
+using testutil::Bytes;
+
+namespace {
+
+// An encoder state with its tables set up, writing its scan to a scratch file.
+struct Coder {
+    testutil::TempDir dir;
+    std::string path = dir.file("scan.bin");
+    EncoderState state{};
+
+    explicit Coder(bool grey, uint32_t width = 16, uint32_t height = 8) {
+        singleComponent = grey ? 1 : 0;
+        state.width = width;
+        state.height = height;
+        state.jpegFile = _lcreat(path.c_str(), 0);
+        EXPECT_EQ(setupEncoderTables(&state, 30), Result::Ok);
+    }
+    ~Coder() {
+        releaseEncoderTables(&state);
+        if (state.jpegFile != HFILE_ERROR) _lclose(state.jpegFile);
+        singleComponent = 0;
+    }
+    // The whole file after finishScan.
+    Bytes finished() {
+        EXPECT_EQ(finishScan(&state), Result::Ok);
+        _lclose(state.jpegFile);
+        state.jpegFile = HFILE_ERROR;
+        return testutil::readFile(path);
+    }
+    // The coded bits after finishScan, without stuffed bytes and EOI.
+    std::string bits() {
+        const Bytes bytes = finished();
+        std::string out;
+        for (size_t i = 0; i + 2 < bytes.size(); ++i)
+            if (i == 0 || bytes[i - 1] != 0xFF || bytes[i] != 0)
+                for (int b = 7; b >= 0; --b) out += ((bytes[i] >> b) & 1) ? '1' : '0';
+        return out;
+    }
+    std::string code(bool dc, int symbol) const {
+        const HuffmanCodeTable *t = dc ? state.dcCodes[0] : state.acCodes[0];
+        std::string s;
+        for (int b = t->lengths[symbol] - 1; b >= 0; --b) s += ((t->codes[symbol] >> b) & 1) ? '1' : '0';
+        return s;
+    }
+};
+
+// `bits` is `expected` followed by fewer than 8 one-bits of fill.
+::testing::AssertionResult codedAs(const std::string &bits, const std::string &expected) {
+    if (bits.compare(0, expected.size(), expected) == 0 && bits.size() - expected.size() < 8 &&
+        bits.find('0', expected.size()) == std::string::npos)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << bits << " is not " << expected << " and fill bits";
+}
+
+}  // namespace
+
+TEST(EncoderTables, ScaleByLevel) {
+    // level ((compressionLevel + 2) x 6), scale, largest luminance and chrominance divisors.
+    const int rows[][4] = {{6, 3, 45, 37},    {12, 4, 60, 49},     {30, 8, 121, 99},
+                           {72, 13, 196, 160}, {108, 17, 257, 210}, {156, 21, 317, 259}};
+    EncoderState state{};
+    for (const auto &row : rows) {
+        scaleQuantTables(&state, static_cast<uint16_t>(row[0]));
+        EXPECT_EQ(qualityScale(static_cast<uint16_t>(row[0])), row[1]);
+        EXPECT_EQ(*std::max_element(state.quantTables[0], state.quantTables[0] + 64), row[2]) << row[0];
+        EXPECT_EQ(*std::max_element(state.quantTables[1], state.quantTables[1] + 64), row[3]) << row[0];
+    }
+    scaleQuantTables(&state, 30);  // Tables K.1 and K.2 in zigzag order
+    EXPECT_EQ(std::vector<int32_t>(state.quantTables[0], state.quantTables[0] + 8),
+              (std::vector<int32_t>{16, 11, 12, 14, 12, 10, 16, 14}));
+    EXPECT_EQ(std::vector<int32_t>(state.quantTables[1], state.quantTables[1] + 8),
+              (std::vector<int32_t>{17, 18, 18, 24, 21, 24, 47, 26}));
+    // Level 1 gives divisors of at least 1; level 0 would give 0, made 1.
+    for (uint16_t level : {0, 1}) {
+        scaleQuantTables(&state, level);
+        EXPECT_EQ(*std::min_element(state.quantTables[0], state.quantTables[0] + 128), 1);
+    }
+}
+
+TEST(EncoderTables, CodesOfTablesK3AndK5) {
+    Coder c(true);
+    EXPECT_EQ(c.code(true, 0), "00");
+    EXPECT_EQ(c.code(true, 1), "010");
+    EXPECT_EQ(c.code(true, 5), "110");
+    EXPECT_EQ(c.code(true, 6), "1110");
+    EXPECT_EQ(c.code(true, 11), "111111110");
+    EXPECT_EQ(c.code(false, 0x00), "1010");
+    EXPECT_EQ(c.code(false, 0xF0), "11111111001");
+}
+
+TEST(ColourConvert, KnownColours) {
+    Coder c(false, 7, 1);
+    // B, G, R: white, black, grey 128, red, green, blue, R = 1.
+    const uint8_t pixels[] = {255, 255, 255, 0, 0, 0, 128, 128, 128, 0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 1};
+    uint8_t planes[3][16] = {};
+    uint8_t *full[3] = {planes[0], planes[1], planes[2]};
+    convertStripToPlanes(&c.state, pixels, 1, sizeof pixels, 3, full);
+    EXPECT_EQ(Bytes(planes[0], planes[0] + 7), (Bytes{255, 0, 128, 75, 149, 29, 0}));
+    EXPECT_EQ(Bytes(planes[1], planes[1] + 7), (Bytes{128, 128, 128, 84, 44, 255, 127}));
+    EXPECT_EQ(Bytes(planes[2], planes[2] + 7), (Bytes{128, 128, 128, 255, 20, 108, 128}));
+}
+
+TEST(ColourConvert, EdgesAndDownsampling) {
+    // A last strip of 3 rows, 100 pixels wide: columns 100..111 repeat
+    // column 99, rows 3..7 row 2; chroma averages pairs, halves rounding up.
+    Coder c(false, 100, 3);
+    std::vector<uint8_t> planes[3], out[3];
+    uint8_t *full[3], *comp[3];
+    for (int i = 0; i < 3; ++i) {
+        planes[i].assign(112 * 8, 0);
+        out[i].assign(c.state.components[i].paddedWidth * 8, 0);
+        full[i] = planes[i].data();
+        comp[i] = out[i].data();
+        for (int r = 0; r < 3; ++r)
+            for (int x = 0; x < 100; ++x) planes[i][r * 112 + x] = static_cast<uint8_t>(10 + r + x % 2);
+    }
+    padStripEdges(&c.state, 112, 3, full);
+    downsampleStrip(&c.state, 112, full, comp);
+    ASSERT_EQ(out[1].size(), 56u * 8);
+    for (int r = 0; r < 8; ++r) {
+        const int odd = 11 + std::min(r, 2);  // the value of odd columns, and of column 99
+        for (int x = 100; x < 112; ++x) EXPECT_EQ(planes[0][r * 112 + x], odd);
+        EXPECT_EQ(out[0][r * 112 + 5], odd);    // luminance copied
+        EXPECT_EQ(out[1][r * 56], odd);         // (10 + 11 + 1) / 2
+        EXPECT_EQ(out[2][r * 56 + 55], odd);    // replicated pair
+    }
+}
+
+TEST(ForwardDct, FlatBlocksQuantisationAndOrder) {
+    uint8_t samples[8 * 24];
+    int32_t ones[64], sixteen[64], coefficients[64];
+    std::fill(ones, ones + 64, 1);
+    std::fill(sixteen, sixteen + 64, 16);
+    // All 255 gives DC 1016, all 0 gives -1024, 64 and -64 at divisor 16.
+    for (uint8_t value : {255, 0}) {
+        std::memset(samples, value, sizeof samples);
+        transformBlock(samples, coefficients, ones, 24);
+        EXPECT_EQ(coefficients[0], value ? 1016 : -1024);
+        EXPECT_TRUE(std::all_of(coefficients + 1, coefficients + 64, [](int32_t v) { return v == 0; }));
+        transformBlock(samples, coefficients, sixteen, 24);
+        EXPECT_EQ(coefficients[0], value ? 64 : -64);
+    }
+    // DC -8, 0, 8 at divisor 16: halves round away from zero.
+    for (auto [mean, expected] : {std::pair{127, -1}, std::pair{128, 0}, std::pair{129, 1}}) {
+        std::memset(samples, mean, sizeof samples);
+        transformBlock(samples, coefficients, sixteen, 24);
+        EXPECT_EQ(coefficients[0], expected) << mean;
+    }
+    // A vertical ramp, rows `stride` bytes apart, lands at zigzag entry 2.
+    for (int r = 0; r < 8; ++r) std::memset(samples + 24 * r, 100 + 10 * r, 24);
+    transformBlock(samples, coefficients, ones, 24);
+    EXPECT_LT(coefficients[2], -100);
+    EXPECT_EQ(coefficients[1], 0);
+}
+
+TEST(HuffmanEncoder, DcDifferencesAndRunsOfZeros) {
+    // DC differences 0, +1, -1, -2, +3, each followed by EOB.
+    for (const auto &[diff, bits] : {std::pair{0, "00"}, std::pair{1, "0101"}, std::pair{-1, "0100"},
+                                     std::pair{-2, "01101"}, std::pair{3, "01111"}}) {
+        Coder c(true);
+        int32_t blocks[1][64] = {{diff}};
+        encodeMcu(&c.state, blocks);
+        EXPECT_EQ(blocks[0][0], diff);  // entry 0 now holds the difference
+        EXPECT_TRUE(codedAs(c.bits(), bits + c.code(false, 0x00))) << diff;
+    }
+    // 15 zeros: run 15; 16: ZRL then run 0; 35: two ZRL, run 3; a non-zero
+    // last coefficient: no EOB.
+    for (int zeros : {15, 16, 35, 62}) {
+        Coder c(true);
+        int32_t blocks[1][64] = {};
+        blocks[0][1 + zeros] = 1;
+        encodeMcu(&c.state, blocks);
+        std::string expected = "00";
+        for (int z = 0; z < zeros / 16; ++z) expected += c.code(false, 0xF0);
+        expected += c.code(false, (zeros % 16) * 16 + 1) + "1" + (zeros < 62 ? c.code(false, 0x00) : "");
+        EXPECT_TRUE(codedAs(c.bits(), expected)) << zeros;
+    }
+}
+
+TEST(HuffmanEncoder, StuffingFillBitsAndBufferPieces) {
+    {
+        Coder c(true);  // 0xFF data bytes get a 0x00; a byte-aligned end no fill
+        putBits(&c.state, 0xFFFF, 16);
+        EXPECT_EQ(c.finished(), (Bytes{0xFF, 0x00, 0xFF, 0x00, 0xFF, 0xD9}));
+    }
+    {
+        Coder c(true);  // pending bits 101 are completed with ones
+        putBits(&c.state, 5, 3);
+        EXPECT_EQ(c.finished(), (Bytes{0xBF, 0xFF, 0xD9}));
+    }
+    // The buffer goes out in 32,768-byte pieces when a byte arrives at a full
+    // buffer; a stuffed 0x00 may open the next piece.
+    Coder c(true);
+    for (uint32_t i = 0; i < kOutBufferBytes - 1; ++i) putBits(&c.state, 0x12, 8);
+    putBits(&c.state, 0xFF, 8);
+    EXPECT_EQ(testutil::readFile(c.path).size(), kOutBufferBytes);
+    EXPECT_EQ(c.state.outCount, 1u);
+    putBits(&c.state, 0x34, 8);
+    const Bytes file = c.finished();
+    EXPECT_EQ(Bytes(file.end() - 5, file.end()), (Bytes{0xFF, 0x00, 0x34, 0xFF, 0xD9}));
+    EXPECT_EQ(file.size(), kOutBufferBytes + 4);
+}

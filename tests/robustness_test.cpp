@@ -1,0 +1,211 @@
+// Every export under failing platform operations, and all of them at once on
+// many threads.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "frame/platform.h"
+#include "frame/gdi.h"
+#include "jpg.h"
+#include "jpg_canvas.h"
+#include "test_util.h"
+
+using jpg::faults::Op;
+using testutil::Bytes;
+using testutil::TempDir;
+
+namespace {
+
+const char *opName(Op op) {
+    switch (op) {
+        case Op::Alloc: return "alloc";
+        case Op::Open: return "open";
+        case Op::Create: return "create";
+        case Op::Read: return "read";
+        case Op::Write: return "write";
+        case Op::Seek: return "seek";
+        default: return "?";
+    }
+}
+
+// One export call: it writes `output` (empty for calls that write no file)
+// and reports success with `okStatus`.
+struct Call {
+    std::function<int32_t()> run;
+    std::string output;
+    int32_t okStatus = 0;
+    // For calls without an output file: true when what they made in memory
+    // is complete and correct.
+    std::function<bool()> check;
+};
+
+// Makes every operation of every kind fail in turn (the 1st, the 2nd, ...)
+// until the call completes without meeting a failure. Each time the status
+// is a failure unless the output is complete and correct, nothing stays
+// held, no stray file is left beside the output, and a file that was already
+// at the output path survives a failure untouched.
+void failEveryOperation(const TempDir &dir, const Call &call) {
+    jpg::faults::reset();
+    const int32_t reference = call.run();
+    ASSERT_EQ(reference, call.okStatus) << "the call fails even without injected faults";
+    const Bytes expected = call.output.empty() ? Bytes{} : testutil::readFile(call.output);
+    const std::vector<std::string> after = dir.entries();
+    const Bytes sentinel = {'o', 'l', 'd'};
+
+    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek}) {
+        for (int n = 1;; ++n) {
+            ASSERT_LT(n, 100000) << opName(op);
+            if (!call.output.empty()) testutil::writeFile(call.output, sentinel);
+            const int blocks = jpg::faults::heldBlocks();
+            const int files = jpg::faults::heldFiles();
+            jpg::faults::reset();
+            jpg::faults::failNth(op, n);
+            const int32_t status = call.run();
+            const bool fired = jpg::faults::fired();
+            jpg::faults::reset();
+            SCOPED_TRACE(std::string(opName(op)) + " #" + std::to_string(n));
+            EXPECT_EQ(jpg::faults::heldBlocks(), blocks);
+            EXPECT_EQ(jpg::faults::heldFiles(), files);
+            EXPECT_EQ(dir.entries(), after);
+            if (call.output.empty()) {
+                if (status == call.okStatus && call.check) {
+                    EXPECT_TRUE(call.check());
+                }
+            } else if (status == call.okStatus) {
+                EXPECT_EQ(testutil::readFile(call.output), expected);
+            } else {
+                EXPECT_EQ(testutil::readFile(call.output), sentinel);
+            }
+            if (!fired) break;
+        }
+    }
+}
+
+struct Files {
+    TempDir dir;
+    std::string bmp = dir.file("in.bmp");
+    std::string jpeg = dir.file("in.jpg");
+    std::string out = dir.file("out");
+    Files() {
+        const testutil::Image image = testutil::photoImage(37, 21, 3);
+        testutil::writeFile(bmp, testutil::bmpBytes(image));
+        EXPECT_EQ(iExportJPG(bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+    }
+};
+
+}  // namespace
+
+TEST(Robustness, ImportSurvivesEveryFailedOperation) {
+    Files f;
+    failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
+}
+
+TEST(Robustness, ExportSurvivesEveryFailedOperation) {
+    Files f;
+    failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0, {}});
+}
+
+TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
+    Files f;
+    const std::string grey = f.dir.file("grey.bmp");
+    const std::string greyJpeg = f.dir.file("grey.jpg");
+    testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(9, 17, 1)));
+    failEveryOperation(f.dir, {[&] { return iExportJPG(grey.c_str(), greyJpeg.c_str(), 0, 7); }, greyJpeg, 0, {}});
+    failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
+}
+
+TEST(Robustness, PreviewSurvivesEveryFailedAllocation) {
+    Files f;
+    Bytes segment = testutil::readFile(f.jpeg);
+    segment.resize(4820);
+    Bytes dib(14440);
+    failEveryOperation(f.dir, {[&] { return iRead_APP1(segment.data(), dib.data()); }, "", 0, {}});
+}
+
+TEST(Robustness, DisplaySurvivesEveryFailedOperation) {
+    Files f;
+    const std::string grey = f.dir.file("grey.bmp");
+    testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(13, 9, 1)));
+    for (const std::string &path : {f.bmp, grey}) {
+        const testutil::Image image = testutil::parseBmp(testutil::readFile(path));
+        std::vector<uint32_t> pixels(image.width * image.height);
+        JpgCanvas canvas{image.width, image.height, pixels.data()};
+        auto drawnCorrectly = [&] {
+            for (uint32_t y = 0; y < image.height; ++y) {
+                for (uint32_t x = 0; x < image.width; ++x) {
+                    const uint8_t *p = image.at(x, y);
+                    const uint32_t rgb = image.channels == 1 ? p[0] * 0x010101u : (p[0] << 16 | p[1] << 8 | p[2]);
+                    if (pixels[y * image.width + x] != rgb) return false;
+                }
+            }
+            return true;
+        };
+        const int gdi = jpg::faults::heldGdiObjects();
+        failEveryOperation(f.dir, {[&] {
+                                       std::fill(pixels.begin(), pixels.end(), 0xABCDEFu);
+                                       return iShowMeta(0, &canvas, path.c_str());
+                                   },
+                                   "", 0, drawnCorrectly});
+        EXPECT_EQ(jpg::faults::heldGdiObjects(), gdi);
+    }
+}
+
+TEST(Robustness, AllExportsRunConcurrently) {
+    TempDir dir;
+    constexpr int kThreads = 8;
+    constexpr int kRounds = 25;  // 8 x 25 x 4 = 800 calls
+    // Different pictures per thread, each of a different kind.
+    std::vector<std::string> sources;
+    for (int t = 0; t < kThreads; ++t) {
+        const testutil::Image image = testutil::photoImage(40 + 9 * t, 30 + 5 * t, t % 3 == 2 ? 1 : 3, t + 1);
+        sources.push_back(dir.file("src" + std::to_string(t) + ".bmp"));
+        testutil::writeFile(sources.back(), testutil::bmpBytes(image));
+    }
+    // Single-threaded reference outputs.
+    std::vector<Bytes> refJpeg, refBmp, refDib;
+    std::vector<std::vector<uint32_t>> refCanvas;
+    // Each thread draws its imported BMP on a canvas of its own.
+    auto draw = [&](int t, const std::string &bmp, std::vector<uint32_t> &pixels) {
+        const uint32_t w = 40 + 9 * t, h = 30 + 5 * t;
+        pixels.assign(w * h, 0);
+        JpgCanvas canvas{w, h, pixels.data()};
+        return iShowMeta(0, &canvas, bmp.c_str());
+    };
+    for (int t = 0; t < kThreads; ++t) {
+        const std::string j = dir.file("ref" + std::to_string(t) + ".jpg");
+        const std::string b = dir.file("ref" + std::to_string(t) + ".bmp");
+        ASSERT_EQ(iExportJPG(sources[t].c_str(), j.c_str(), 1, t), 0);
+        ASSERT_EQ(iImportJPG(j.c_str(), b.c_str()), 0);
+        refJpeg.push_back(testutil::readFile(j));
+        refBmp.push_back(testutil::readFile(b));
+        Bytes segment = refJpeg.back();
+        segment.resize(4820);
+        Bytes dib(14440);
+        ASSERT_EQ(iRead_APP1(segment.data(), dib.data()), 0);
+        refDib.push_back(dib);
+        refCanvas.emplace_back();
+        ASSERT_EQ(draw(t, b, refCanvas.back()), 0);
+    }
+    std::vector<int> mismatches(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            const std::string j = dir.file("t" + std::to_string(t) + ".jpg");
+            const std::string b = dir.file("t" + std::to_string(t) + ".bmp");
+            for (int r = 0; r < kRounds; ++r) {
+                if (iExportJPG(sources[t].c_str(), j.c_str(), 1, t) != 0 || testutil::readFile(j) != refJpeg[t])
+                    ++mismatches[t];
+                if (iImportJPG(j.c_str(), b.c_str()) != 0 || testutil::readFile(b) != refBmp[t]) ++mismatches[t];
+                Bytes segment = refJpeg[t];
+                segment.resize(4820);
+                Bytes dib(14440);
+                if (iRead_APP1(segment.data(), dib.data()) != 0 || dib != refDib[t]) ++mismatches[t];
+                std::vector<uint32_t> pixels;
+                if (draw(t, b, pixels) != 0 || pixels != refCanvas[t]) ++mismatches[t];
+            }
+        });
+    }
+    for (auto &th : threads) th.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
