@@ -4,8 +4,8 @@
 #                         table, calling convention and imports
 #   build-win64/          the 64-bit library, jpgtool.exe and host_test.exe,
 #                         run under wine64 (headless), and compared with the
-#                         native build in build/ (made by scripts/test.sh, or
-#                         here when it is missing)
+#                         native build's jpgtool in build/ (brought up to
+#                         date here)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -14,11 +14,11 @@ cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake -DCMAKE_
 cmake --build build-win32 -j"$jobs"
 (cd build-win32 && ctest --output-on-failure)
 
-# The native jpgtool the Windows build is compared with.
-if [ ! -x build/jpgtool ]; then
+# The native jpgtool the Windows build is compared with (up to date).
+if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build build -j"$jobs" --target jpgtool
 fi
+cmake --build build -j"$jobs" --target jpgtool
 
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake -DCMAKE_BUILD_TYPE=Release -DJPG_BUILD_TESTS=ON \
   -DJPG_NATIVE_JPGTOOL="$PWD/build/jpgtool" >/dev/null
