@@ -7,7 +7,10 @@ functions, undecorated, with ordinals 1 to 6 in order; each function returns
 with `ret $N`, removing its own argument bytes (__stdcall); and the DLL
 imports nothing beyond KERNEL32, USER32, GDI32 and msvcrt.
 
-usage: check_dll.py OBJDUMP JPG.dll
+Given a host program linked with JPG.dll's import library, also checks
+that the host imports the six functions from JPG.dll by their plain names.
+
+usage: check_dll.py OBJDUMP JPG.dll [HOST.exe]
 """
 import re
 import subprocess
@@ -66,6 +69,25 @@ def parse_headers(text):
     return info
 
 
+def imports_from(text, module):
+    """Names a program imports from `module`, from `objdump -p`."""
+    names = []
+    inside = False
+    for line in text.splitlines():
+        m = re.match(r"^\s+DLL Name:\s+(\S+)", line)
+        if m:
+            inside = m.group(1).lower() == module.lower()
+            continue
+        if inside:
+            if not line.strip():
+                inside = False
+                continue
+            m = re.match(r"^\s+[0-9a-fA-F]+\s+\d+\s+(\S+)$", line)
+            if m:
+                names.append(m.group(1))
+    return names
+
+
 def returns_of(disassembly, address):
     """The `ret` instructions of the function that starts at `address`, and
     of its split-off cold part, if any."""
@@ -89,10 +111,11 @@ def returns_of(disassembly, address):
 
 
 def main():
-    if len(sys.argv) != 3:
+    if len(sys.argv) not in (3, 4):
         print(__doc__)
         return 2
     tool, dll = sys.argv[1], sys.argv[2]
+    host = sys.argv[3] if len(sys.argv) == 4 else None
     info = parse_headers(objdump(tool, "-p", dll))
     disassembly = objdump(tool, "-d", "--no-show-raw-insn", dll)
     failures = []
@@ -122,6 +145,11 @@ def main():
     imports = {dll_name.lower() for dll_name in info["imports"]}
     check(bool(imports) and imports <= ALLOWED_IMPORTS,
           "imports only KERNEL32, USER32, GDI32, msvcrt (found %s)" % ", ".join(sorted(info["imports"])))
+    if host:
+        names = sorted(imports_from(objdump(tool, "-p", host), "JPG.dll"))
+        check(names == sorted(name for name, _, _ in EXPORTS),
+              "a host linked with the import library imports the six plain names from JPG.dll (found %s)"
+              % ", ".join(names))
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1

@@ -51,6 +51,9 @@ bool check(bool ok, const std::string &what, int line) {
     }
     return ok;
 }
+// A measured figure, printed with the results.
+void note(const std::string &text) { std::printf("  [%s] %s\n", group.c_str(), text.c_str()); }
+
 #define CHECK(cond) check((cond), #cond, __LINE__)
 #define CHECK_MSG(cond, msg) check((cond), std::string(#cond) + " -- " + (msg), __LINE__)
 #define CHECK_EQ(a, b) \
@@ -390,6 +393,7 @@ void decoderGroup() {
         // rounding differ slightly, row order or channel mix-ups do not pass.
         const Difference d = compare(got, want);
         CHECK_MSG(d.meanAbs <= 2.0 && d.maxAbs <= 24, std::string(name) + ": " + describe(d));
+        note(std::string(name) + " against djpeg: " + describe(d));
         if (std::strcmp(name, "grey") == 0) {
             const Bytes b = readFile(bmp);
             CHECK(b.size() >= 1078 && le32(b, 10) == 1078 && le32(b, 46) == 256);
@@ -502,7 +506,10 @@ void roundtripGroup() {
         CHECK_EQ(lib.exportJpg(bmp.c_str(), jpeg.c_str(), 1, 3), 0);
         CHECK_EQ(lib.importJpg(jpeg.c_str(), back.c_str()), 0);
         const Difference d = compare(parseLibraryBmp(readFile(back)), picture);
-        CHECK_MSG(d.psnr > 30.0, "channels " + std::to_string(channels) + ": " + describe(d));
+        // Standard tables; chroma at half width blurs the red square's edges.
+        // A flipped, shifted or channel-swapped picture is far below these.
+        CHECK_MSG(d.psnr > (channels == 1 ? 38.0 : 27.0), "channels " + std::to_string(channels) + ": " + describe(d));
+        note("round trip, " + std::to_string(channels) + " channel(s): " + describe(d));
     }
 }
 
