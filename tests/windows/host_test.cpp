@@ -714,16 +714,34 @@ void displayGroup() {
         CHECK(canvas.untouched());
     }
 
-    // Every GDI object made by the calls is gone again.
-    const DWORD before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    // Every GDI object made by a call is gone again. The process's GDI object
+    // table is filled with bitmaps until no more can be made, then 3,000 are
+    // freed: 4,000 calls that each left an object behind would use that room
+    // up, and the drawing after them would fail.
+    std::vector<HBITMAP> fillers;
     {
-        Canvas canvas(20, 20);
-        const std::string path = work("colour24.bmp");
-        for (int i = 0; i < 50; ++i) lib.showMeta(0, canvas.dc, path.c_str());
+        Canvas canvas(4, 4);
+        const std::string path = work("tiny.bmp");
+        writeFile(path, bmpFile(makePicture(2, 2, 3), 24));
+        for (HBITMAP b; fillers.size() < 200000 && (b = CreateBitmap(1, 1, 1, 1, nullptr)) != nullptr;)
+            fillers.push_back(b);
+        CHECK_MSG(fillers.size() > 3000 && fillers.size() < 200000, "the table has a limit");
+        note("GDI objects the process could still make: " + std::to_string(fillers.size()));
+        for (size_t i = 0; i < 3000 && !fillers.empty(); ++i) {
+            DeleteObject(fillers.back());
+            fillers.pop_back();
+        }
+        int failedCalls = 0;
+        const DWORD start = GetTickCount();
+        for (int i = 0; i < 4000; ++i) failedCalls += lib.showMeta(0, canvas.dc, path.c_str()) != 0;
+        note("4000 calls in " + std::to_string(GetTickCount() - start) + " ms");
+        CHECK_EQ(failedCalls, 0);
     }
-    const DWORD after = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    CHECK_MSG(before == 0 || after <= before, std::to_string(before) + " GDI objects before, " +
-                                                  std::to_string(after) + " after 50 calls");
+    drawAndCompare("after_many_calls", bmpFile(colour, 24), 10, 9, [&](int x, int y) {
+        const uint8_t *p = colour.at(x, y);
+        return rgbOf(p[0], p[1], p[2]);
+    });
+    for (HBITMAP b : fillers) DeleteObject(b);
 }
 
 // =============================================================================
