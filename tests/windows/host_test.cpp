@@ -118,6 +118,24 @@ int filesIn(const std::string &dir) {
     return count;
 }
 
+// Deletes every file in the work directory; the number that could not be
+// deleted. Windows refuses to delete a file that a handle still holds, so 0
+// means the calls closed every input and output file.
+int deleteWorkFiles() {
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA(work("*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return 0;
+    int held = 0;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !DeleteFileA(work(found.cFileName).c_str())) {
+            std::printf("  [%s] still held: %s\n", group.c_str(), found.cFileName);
+            ++held;
+        }
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return held;
+}
+
 void clearWorkDir() {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA(work("*").c_str(), &found);
@@ -441,6 +459,7 @@ void decoderGroup() {
     }
     // Only the inputs and the written files are left: no temporary files.
     CHECK_EQ(filesIn(workDir), 9);
+    CHECK_EQ(deleteWorkFiles(), 0);
 }
 
 // =============================================================================
@@ -490,6 +509,7 @@ void encoderGroup() {
     CHECK_EQ(lib.exportJpg(work("missing.bmp").c_str(), out.c_str(), 1, 3), 1);
     CHECK(!fileExists(out));
     CHECK_EQ(filesIn(workDir), 3 + 9 + 1);
+    CHECK_EQ(deleteWorkFiles(), 0);
 }
 
 // =============================================================================
@@ -742,6 +762,7 @@ void displayGroup() {
         return rgbOf(p[0], p[1], p[2]);
     });
     for (HBITMAP b : fillers) DeleteObject(b);
+    CHECK_EQ(deleteWorkFiles(), 0);
 }
 
 // =============================================================================
