@@ -6,7 +6,7 @@
 #include "jpg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (fuzzutil::jpegPixels(data, size) > fuzzutil::kMaxPixels) return -1;
+    if (fuzzutil::jpegPixels(data, size) > fuzzutil::kMaxDecodedPixels) return -1;
     static const std::string in = fuzzutil::scratchPath("in.jpg");
     static const std::string out = fuzzutil::scratchPath("out.bmp");
     if (!fuzzutil::writeScratch(in, data, size)) return 0;

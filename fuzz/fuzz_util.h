@@ -26,6 +26,8 @@ inline bool writeScratch(const std::string &path, const uint8_t *data, size_t si
 // Images past this many pixels take too long per input to be worth fuzzing;
 // they exercise the same code as smaller ones.
 constexpr uint64_t kMaxPixels = 1u << 20;
+// Decoding writes a BMP file per input, so its limit is lower still.
+constexpr uint64_t kMaxDecodedPixels = 1u << 16;
 
 inline uint32_t le32(const uint8_t *p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24; }
 
