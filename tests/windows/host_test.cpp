@@ -2,7 +2,7 @@
 // export by name and by ordinal, and drives every status of every export
 // through the system's own file, memory and GDI functions.
 //
-// usage: host_test JPG.dll DATA_DIR [GROUP...]
+// usage: host_test [--fuzz DIR] JPG.dll DATA_DIR [GROUP...]
 //
 // The checks come in groups, each needing the parts of the library it names:
 //   exports   module, export table, WEP, iDecode_Init       (library frame)
@@ -11,6 +11,7 @@
 //   roundtrip export then import gives the picture back     (encoder + decoder)
 //   preview   iRead_APP1 0/-1                               (preview reader; picture checks need the encoder)
 //   display   iShowMeta 0/1 into a DIB section              (display)
+//   corpus    the fuzzing seeds and regressions of DIR       (all of them)
 // Without GROUP arguments every group runs. Exit status 0 when every check
 // passed, 1 otherwise.
 #define WIN32_LEAN_AND_MEAN
@@ -766,6 +767,84 @@ void displayGroup() {
 }
 
 // =============================================================================
+// corpus: the fuzzing seeds and the inputs that once failed, through every
+// export on the system's own files, memory and GDI (all parts)
+// =============================================================================
+
+std::string fuzzDir;  // the fuzz/ directory of the sources; empty: group skipped
+
+std::vector<std::string> filesOf(const std::string &dir) {
+    std::vector<std::string> paths;
+    WIN32_FIND_DATAA found;
+    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
+    if (h == INVALID_HANDLE_VALUE) return paths;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) paths.push_back(dir + "\\" + found.cFileName);
+    } while (FindNextFileA(h, &found));
+    FindClose(h);
+    return paths;
+}
+
+void corpusGroup() {
+    if (fuzzDir.empty()) {
+        note("no fuzz directory given (--fuzz DIR): skipped");
+        return;
+    }
+    int inputs = 0;
+    // Each input is copied into the work directory, so that afterwards every
+    // file there must be deletable (closed).
+    auto copyIn = [](const std::string &from, const char *name) {
+        const std::string to = work(name);
+        writeFile(to, readFile(from));
+        return to;
+    };
+    for (const char *dir : {"corpus\\import", "corpus\\headers"}) {
+        for (const std::string &file : filesOf(fuzzDir + "\\" + dir)) {
+            ++inputs;
+            const std::string in = copyIn(file, "in.jpg");
+            const std::string out = work("out.bmp");
+            const int32_t status = lib.importJpg(in.c_str(), out.c_str());
+            CHECK_MSG(status >= 0 && status <= 3, file);
+            CHECK_MSG((status == 1 || status == 2) != fileExists(out), file + ": output only on 0 and 3");
+            CHECK_MSG(deleteWorkFiles() == 0, file);
+        }
+    }
+    for (const std::string &file : filesOf(fuzzDir + "\\corpus\\export")) {
+        ++inputs;
+        const std::string in = copyIn(file, "in.bmp");
+        const std::string out = work("out.jpg");
+        const int32_t status = lib.exportJpg(in.c_str(), out.c_str(), 1, 3);
+        CHECK_MSG(status == 0 || status == 1, file);
+        CHECK_MSG((status == 0) == fileExists(out), file + ": output only on 0");
+        CHECK_MSG(deleteWorkFiles() == 0, file);
+    }
+    for (const std::string &file : filesOf(fuzzDir + "\\corpus\\preview")) {
+        ++inputs;
+        Bytes bytes = readFile(file);
+        bytes.resize(kSegmentBytes);
+        HostBlock seg(kSegmentBytes);
+        HostBlock dib(kDibBytes);
+        seg.fill(bytes);
+        const int32_t status = lib.readApp1(seg.handle, dib.handle);
+        CHECK_MSG(status == 0 || status == -1, file);
+        CHECK_MSG(seg.lockCount() == 0 && dib.lockCount() == 0, file);
+    }
+    for (const char *dir : {"corpus\\show", "regressions\\show"}) {
+        for (const std::string &file : filesOf(fuzzDir + "\\" + dir)) {
+            ++inputs;
+            const std::string in = copyIn(file, "in.bmp");
+            Canvas canvas(64, 48);
+            const int32_t status = lib.showMeta(0, canvas.dc, in.c_str());
+            CHECK_MSG(status == 0 || status == 1, file);
+            CHECK_MSG(GetCurrentObject(canvas.dc, OBJ_PAL) == canvas.palette, file + ": the host's palette");
+            CHECK_MSG(deleteWorkFiles() == 0, file);
+        }
+    }
+    note(std::to_string(inputs) + " inputs");
+    CHECK(inputs > 0);
+}
+
+// =============================================================================
 
 struct Group {
     const char *name;
@@ -780,6 +859,7 @@ const Group kGroups[] = {
     {"roundtrip", "encoder and decoder", roundtripGroup},
     {"preview", "preview reader (picture checks: encoder)", previewGroup},
     {"display", "display", displayGroup},
+    {"corpus", "decoder, encoder, preview reader and display", corpusGroup},
 };
 
 // Absolute Unix paths (as CTest passes them under Wine) name drive Z:.
@@ -793,8 +873,14 @@ std::string windowsPath(std::string path) {
 }  // namespace
 
 int main(int argc, char **argv) {
+    // --fuzz DIR names the fuzz/ directory of the sources (corpus group).
+    if (argc >= 3 && std::strcmp(argv[1], "--fuzz") == 0) {
+        fuzzDir = windowsPath(argv[2]);
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: host_test JPG.dll DATA_DIR [GROUP...]\n");
+        std::fprintf(stderr, "usage: host_test [--fuzz DIR] JPG.dll DATA_DIR [GROUP...]\n");
         return 2;
     }
     const std::string dllPath = windowsPath(argv[1]);
