@@ -30,7 +30,7 @@ wine=$(grep -m1 '^JPG_WINE64:' build-win64/CMakeCache.txt 2>/dev/null | cut -d= 
 wine=${wine:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   echo "Creating the Wine prefix in $WINEPREFIX"
-  DISPLAY= "$wine" wineboot -i >/dev/null 2>&1 || true
+  DISPLAY= timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1 || true
 fi
 wineserver="$(dirname "$wine")/wineserver"
 [ -x "$wineserver" ] || wineserver=wineserver
