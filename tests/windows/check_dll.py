@@ -90,7 +90,8 @@ def imports_from(text, module):
 
 def returns_of(disassembly, address):
     """The `ret` instructions of the function that starts at `address`, and
-    of its split-off cold part, if any."""
+    of its split-off cold part, if any. In a DLL without symbols, where the
+    function's end is unknown, the first `ret` from its start."""
     rets = []
     inside = False
     label = None
@@ -107,6 +108,11 @@ def returns_of(disassembly, address):
             m = re.match(r"^\s*[0-9a-f]+:\s+(ret[lw]?)\b\s*(\S*)", line)
             if m:
                 rets.append(m.group(2))
+    if label is None:
+        for line in disassembly.splitlines():
+            m = re.match(r"^\s*([0-9a-f]+):\s+(ret[lw]?)\b\s*(\S*)", line)
+            if m and int(m.group(1), 16) >= address:
+                return [m.group(3)]
     return rets
 
 
