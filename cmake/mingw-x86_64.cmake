@@ -4,24 +4,7 @@ set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(JPG_MINGW_TRIPLE x86_64-w64-mingw32)
 
-# The "win32" thread model needs no winpthread DLL; fall back to the default
-# compiler when a system only has the plain names.
-foreach(lang C CXX)
-  if(lang STREQUAL C)
-    set(tool gcc)
-  else()
-    set(tool g++)
-  endif()
-  find_program(JPG_MINGW_${lang} NAMES ${JPG_MINGW_TRIPLE}-${tool}-win32 ${JPG_MINGW_TRIPLE}-${tool} REQUIRED)
-  set(CMAKE_${lang}_COMPILER ${JPG_MINGW_${lang}})
-endforeach()
-find_program(CMAKE_RC_COMPILER NAMES ${JPG_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${JPG_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
 
 # Test programs run under Wine (Debian's wine64 package).
 find_program(JPG_WINE64 NAMES wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH)

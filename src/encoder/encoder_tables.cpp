@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "encoder/encoder_state.h"
+#include "frame/huffman_codes.h"
 #include "frame/standard_tables.h"
 
 namespace jpg {
@@ -86,18 +87,7 @@ Result buildHuffmanCodes(HGLOBAL handle) {
     if (!table) return Result::NoMemory;
     uint8_t sizes[257];
     uint16_t codes[256];
-    uint32_t n = 0;
-    for (uint32_t length = 1; length <= 16; ++length)
-        for (uint32_t i = 0; i < table->counts[length] && n < 256; ++i) sizes[n++] = static_cast<uint8_t>(length);
-    sizes[n] = 0;
-
-    uint32_t code = 0;
-    uint32_t si = sizes[0];
-    for (uint32_t k = 0; sizes[k] != 0;) {
-        while (sizes[k] == si) codes[k++] = static_cast<uint16_t>(code++);
-        code <<= 1;
-        ++si;
-    }
+    const uint32_t n = assignHuffmanCodes(table->counts, sizes, codes);
     for (uint32_t k = 0; k < n; ++k) {
         const uint8_t v = table->symbols[k];
         table->codes[v] = codes[k];
