@@ -197,5 +197,9 @@ extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *
                                                int32_t compressionLevel) {
     const auto layout = static_cast<uint16_t>(thumbnailLayout);
     const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
-    return jpg::exportJpeg(bmpPath, jpegPath, layout, level) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
+    try {
+        return jpg::exportJpeg(bmpPath, jpegPath, layout, level) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
+    } catch (...) {
+        return JPG_EXPORT_FAILED;  // nothing was committed: the output path is as it was
+    }
 }

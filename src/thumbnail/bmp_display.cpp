@@ -151,12 +151,27 @@ HPALETTE createDisplayPalette(const uint8_t *colourTable, uint16_t n) {
 
 }  // namespace jpg
 
-extern "C" JPG_API int32_t JPG_CALL iShowMeta(int32_t /*reserved*/, void *deviceContext, const char *bmpPath) {
+namespace {
+
+int32_t showMeta(void *deviceContext, const char *bmpPath) {
     using namespace jpg;
     const HDC target = openTargetDc(deviceContext);
     if (target == nullptr) return JPG_SHOW_FAILED;
+    struct TargetGuard {
+        HDC dc;
+        ~TargetGuard() { closeTargetDc(dc); }
+    } guard{target};
     const Result result = showBmp(target, bmpPath);
-    closeTargetDc(target);
     if (result == Result::NotFormat) MessageBoxA(nullptr, kNotBmpText, nullptr, MB_ICONERROR);
     return result == Result::Ok ? JPG_SHOW_OK : JPG_SHOW_FAILED;
+}
+
+}  // namespace
+
+extern "C" JPG_API int32_t JPG_CALL iShowMeta(int32_t /*reserved*/, void *deviceContext, const char *bmpPath) {
+    try {
+        return showMeta(deviceContext, bmpPath);
+    } catch (...) {
+        return JPG_SHOW_FAILED;
+    }
 }
