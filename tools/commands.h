@@ -17,6 +17,11 @@ int infoCommand(const Args &args);
 int previewCommand(const Args &args);
 int showCommand(const Args &args);
 
+// Why the decoder refuses a JPEG file's headers ("" when it accepts them).
+std::string decoderVerdict(const std::string &path);
+// Why the encoder cannot take a BMP file ("" when it can).
+std::string encoderVerdict(const std::string &path);
+
 // Prints "program: file: reason" on standard error.
 void complain(const std::string &file, const std::string &reason);
 

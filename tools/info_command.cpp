@@ -210,6 +210,24 @@ JpegFacts walkJpeg(std::FILE *f) {
     return facts;
 }
 
+}  // namespace
+
+std::string decoderVerdict(const std::string &path) {
+    jpg::OpenFile file;
+    if (!file.open(path.c_str(), OF_READ)) return "the file cannot be read";
+    uint8_t soi[2] = {};
+    if (_lread(file.get(), soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return "not a JPEG file";
+    DecoderState state;
+    if (jpg::initDecoderState(&state) != jpg::Result::Ok) return "out of memory";
+    jpg::ScanInfo info;
+    const jpg::Result result = jpg::readHeaders(file.get(), &state, info);
+    jpg::freeDecoderTables(&state);
+    if (result == jpg::Result::Ok) return "";
+    return info.reason != nullptr ? info.reason : "the headers cannot be read";
+}
+
+namespace {
+
 int infoJpeg(const std::string &path, std::FILE *f) {
     const JpegFacts facts = walkJpeg(f);
     std::printf("%s: JPEG file\n", path.c_str());
@@ -244,24 +262,12 @@ int infoJpeg(const std::string &path, std::FILE *f) {
                     facts.endsWithEoi ? "followed by EOI" : "not followed by EOI");
 
     // What the decoder makes of the headers.
-    jpg::OpenFile file;
-    const char *verdict = "the file cannot be read";
-    bool accepted = false;
-    if (file.open(path.c_str(), OF_READ)) {
-        uint8_t soi[2];
-        _lread(file.get(), soi, 2);
-        DecoderState state;
-        if (jpg::initDecoderState(&state) == jpg::Result::Ok) {
-            jpg::ScanInfo info;
-            accepted = jpg::readHeaders(file.get(), &state, info) == jpg::Result::Ok;
-            verdict = info.reason != nullptr ? info.reason : "";
-            jpg::freeDecoderTables(&state);
-        }
-    }
+    const std::string verdict = decoderVerdict(path);
+    const bool accepted = verdict.empty();
     if (accepted)
         std::printf("  decoder: accepted\n");
     else
-        std::printf("  decoder: refused: %s\n", verdict);
+        std::printf("  decoder: refused: %s\n", verdict.c_str());
     if (!facts.problem.empty()) std::printf("  problem: %s\n", facts.problem.c_str());
     return 0;
 }
@@ -315,6 +321,36 @@ int infoCommand(const Args &args) {
     }
     std::fclose(f);
     return status;
+}
+
+}  // namespace jpgtool
+
+namespace jpgtool {
+
+std::string encoderVerdict(const std::string &path) {
+    jpg::OpenFile file;
+    if (!file.open(path.c_str(), OF_READ)) return "cannot be opened";
+    jpg::BmpHeaders headers;
+    switch (jpg::readBmpHeaders(file, headers)) {
+        case jpg::Result::Ok:
+            break;
+        case jpg::Result::NotFormat:
+            return "not a BMP file";
+        case jpg::Result::Unsupported:
+            return "unsupported BMP header (info header size or colour table)";
+        default:
+            return "the BMP headers are damaged or cut short";
+    }
+    if (headers.compression != 0) return "compressed BMP files are not supported";
+    if (headers.bitCount != 8 && headers.bitCount != 24 && headers.bitCount != 32)
+        return std::to_string(headers.bitCount) + "-bit BMP files are not supported (8, 24 and 32 bits are)";
+    if (headers.width < 1 || headers.rows < 1) return "the picture is empty";
+    if (headers.width > 65535 || headers.rows > 65535) return "pictures over 65,535 pixels a side are not supported";
+    const uint64_t needed = uint64_t{headers.bfOffBits} + headers.stride * (headers.rows - 1) +
+                            uint64_t{headers.bitCount / 8u} * static_cast<uint32_t>(headers.width);
+    const LONG size = _llseek(file.get(), 0, FILE_END);
+    if (size >= 0 && static_cast<uint64_t>(size) < needed) return "the file ends before its last row";
+    return "";
 }
 
 }  // namespace jpgtool

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "commands.h"
+#include "frame/platform.h"
 #include "jpg.h"
 
 #ifndef JPG_VERSION
@@ -43,6 +44,14 @@ int usageError(const char *message) {
     return 1;
 }
 
+bool fileExists(const std::string &path) {
+    std::FILE *f = std::fopen(path.c_str(), "rb");
+    if (f != nullptr) std::fclose(f);
+    return f != nullptr;
+}
+
+bool sameFile(const std::string &a, const std::string &b) { return jpg::sameFile(a.c_str(), b.c_str()); }
+
 bool parseNumber(const std::string &text, long &value) {
     if (text.empty()) return false;
     char *end = nullptr;
@@ -59,11 +68,16 @@ int importCommand(const Args &args) {
         case JPG_IMPORT_OK:
             return 0;
         case JPG_IMPORT_NOT_JPEG:
-            complain(args[0], "not a JPEG file, or it cannot be read");
+            complain(args[0], fileExists(args[0]) ? "not a JPEG file" : "cannot be opened");
             return 1;
-        case JPG_IMPORT_REFUSED:
-            complain(args[0], "unsupported or damaged JPEG headers, or the output could not be written");
+        case JPG_IMPORT_REFUSED: {
+            const std::string why = decoderVerdict(args[0]);
+            if (why.empty())
+                complain(args[1], "the BMP file could not be written");
+            else
+                complain(args[0], why);
             return 1;
+        }
         case JPG_IMPORT_DAMAGED:
             complain(args[0], "warning: the image data is damaged or incomplete; the picture was written anyway");
             return 2;
@@ -92,7 +106,13 @@ int exportCommand(const Args &args) {
     const int32_t status =
         iExportJPG(files[0].c_str(), files[1].c_str(), static_cast<int32_t>(layout), static_cast<int32_t>(level));
     if (status == JPG_EXPORT_OK) return 0;
-    complain(files[0], "not a supported BMP file, or the JPEG file could not be written");
+    const std::string why = encoderVerdict(files[0]);
+    if (!why.empty())
+        complain(files[0], why);
+    else if (sameFile(files[0], files[1]))
+        complain(files[1], "is the source itself; choose another output file");
+    else
+        complain(files[1], "the JPEG file could not be written");
     return 1;
 }
 
