@@ -105,17 +105,23 @@ void writeFile(const std::string &path, const Bytes &bytes) {
 
 bool fileExists(const std::string &path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Files left in the work directory (temporary files of a failed call would
-// show up here).
-int filesIn(const std::string &dir) {
+// Calls `visit` with the name of every file (not folder) in `dir`.
+template <typename Visit>
+void forEachFile(const std::string &dir, Visit visit) {
     WIN32_FIND_DATAA found;
     HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return 0;
-    int count = 0;
+    if (h == INVALID_HANDLE_VALUE) return;
     do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(std::string(found.cFileName));
     } while (FindNextFileA(h, &found));
     FindClose(h);
+}
+
+// Files left in the directory (temporary files of a failed call would show
+// up here).
+int filesIn(const std::string &dir) {
+    int count = 0;
+    forEachFile(dir, [&](const std::string &) { ++count; });
     return count;
 }
 
@@ -123,28 +129,18 @@ int filesIn(const std::string &dir) {
 // deleted. Windows refuses to delete a file that a handle still holds, so 0
 // means the calls closed every input and output file.
 int deleteWorkFiles() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(work("*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return 0;
     int held = 0;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !DeleteFileA(work(found.cFileName).c_str())) {
-            std::printf("  [%s] still held: %s\n", group.c_str(), found.cFileName);
+    forEachFile(workDir, [&](const std::string &name) {
+        if (!DeleteFileA(work(name).c_str())) {
+            std::printf("  [%s] still held: %s\n", group.c_str(), name.c_str());
             ++held;
         }
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
+    });
     return held;
 }
 
 void clearWorkDir() {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(work("*").c_str(), &found);
-    if (h == INVALID_HANDLE_VALUE) return;
-    do {
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA(work(found.cFileName).c_str());
-    } while (FindNextFileA(h, &found));
-    FindClose(h);
+    forEachFile(workDir, [](const std::string &name) { DeleteFileA(work(name).c_str()); });
 }
 
 uint32_t le32(const Bytes &b, size_t at) {
