@@ -7,12 +7,17 @@ functions, undecorated, with ordinals 1 to 6 in order; each function returns
 with `ret $N`, removing its own argument bytes (__stdcall); and the DLL
 imports nothing beyond KERNEL32, USER32, GDI32 and msvcrt.
 
-Given a host program linked with JPG.dll's import library, also checks
-that the host imports the six functions from JPG.dll by their plain names.
+Given host programs linked with JPG.dll's import libraries (MinGW's
+libJPG.dll.a, Visual C++'s JPG.lib), also checks that each host imports the
+six functions from JPG.dll by their plain names. Given JPG.lib, checks that
+it holds a short import record (the format of Microsoft's librarian) for each
+export, of name type "undecorate", naming the decorated symbol (_WEP@4) that
+hosts compiled with jpg.h refer to.
 
-usage: check_dll.py OBJDUMP JPG.dll [HOST.exe]
+usage: check_dll.py OBJDUMP JPG.dll [HOST.exe...] [--msvc-lib JPG.lib]
 """
 import re
+import struct
 import subprocess
 import sys
 
@@ -88,6 +93,33 @@ def imports_from(text, module):
     return names
 
 
+IMPORT_NAME_TYPES = {0: "ordinal", 1: "name", 2: "noprefix", 3: "undecorate"}
+
+
+def short_import_records(path):
+    """{symbol: (dll, name type, machine)} of the short import records in an
+    archive (Microsoft's import library format); other members are skipped."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data.startswith(b"!<arch>\n"):
+        raise ValueError("%s is not an archive" % path)
+    records = {}
+    pos = 8
+    while pos + 60 <= len(data):
+        size = int(data[pos + 48:pos + 58].decode().strip())
+        member = data[pos + 60:pos + 60 + size]
+        pos += 60 + size + (size & 1)
+        if len(member) < 20:
+            continue
+        sig1, sig2, _version, machine = struct.unpack_from("<HHHH", member, 0)
+        if sig1 != 0 or sig2 != 0xFFFF:
+            continue  # a linker member or an ordinary object (import descriptors)
+        (kind,) = struct.unpack_from("<H", member, 18)
+        symbol, dll = member[20:].split(b"\0")[:2]
+        records[symbol.decode()] = (dll.decode(), IMPORT_NAME_TYPES.get((kind >> 2) & 7, "?"), machine)
+    return records
+
+
 def returns_of(disassembly, address):
     """The `ret` instructions of the function that starts at `address`, and
     of its split-off cold part, if any. In a DLL without symbols, where the
@@ -117,11 +149,16 @@ def returns_of(disassembly, address):
 
 
 def main():
-    if len(sys.argv) not in (3, 4):
+    args = sys.argv[1:]
+    msvc_lib = None
+    if "--msvc-lib" in args:
+        at = args.index("--msvc-lib")
+        msvc_lib = args[at + 1] if at + 1 < len(args) else None
+        del args[at:at + 2]
+    if len(args) < 2 or ("--msvc-lib" in sys.argv and not msvc_lib):
         print(__doc__)
         return 2
-    tool, dll = sys.argv[1], sys.argv[2]
-    host = sys.argv[3] if len(sys.argv) == 4 else None
+    tool, dll, hosts = args[0], args[1], args[2:]
     info = parse_headers(objdump(tool, "-p", dll))
     disassembly = objdump(tool, "-d", "--no-show-raw-insn", dll)
     failures = []
@@ -151,11 +188,17 @@ def main():
     imports = {dll_name.lower() for dll_name in info["imports"]}
     check(bool(imports) and imports <= ALLOWED_IMPORTS,
           "imports only KERNEL32, USER32, GDI32, msvcrt (found %s)" % ", ".join(sorted(info["imports"])))
-    if host:
+    for host in hosts:
         names = sorted(imports_from(objdump(tool, "-p", host), "JPG.dll"))
         check(names == sorted(name for name, _, _ in EXPORTS),
-              "a host linked with the import library imports the six plain names from JPG.dll (found %s)"
-              % ", ".join(names))
+              "%s, linked with an import library, imports the six plain names from JPG.dll (found %s)"
+              % (host, ", ".join(names)))
+    if msvc_lib:
+        records = short_import_records(msvc_lib)
+        wanted = {"_%s@%d" % (name, argument_bytes): ("JPG.dll", "undecorate", 0x14C)
+                  for name, _, argument_bytes in EXPORTS}
+        check(records == wanted, "JPG.lib holds one short import record of name type undecorate from JPG.dll "
+              "(i386) for each decorated export (found %s)" % records)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1
