@@ -84,12 +84,15 @@ bool sameFile(const char *a, const char *b);
 }  // namespace jpg
 
 // Test hooks of the POSIX layer (no effect on Windows, where the real
-// functions run). Counters are per thread: every export runs on its caller's
-// thread, so parallel tests do not disturb each other.
+// functions run). The plan and the counters belong to the call: each thread
+// has its own, and a worker thread started by a call (threads.h) adopts its
+// caller's, so failures reach the worker and a block made on one thread and
+// freed on the other balances. Parallel tests do not disturb each other.
 namespace jpg::faults {
 
-// Gdi covers the creation of palettes, device contexts and bitmaps.
-enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Count };
+// Gdi covers the creation of palettes, device contexts and bitmaps; Thread
+// the start of a worker thread.
+enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Thread, Count };
 
 // Makes the n-th call (1-based, counted from now) of the operation fail;
 // n = 0 clears it. Allocation failure covers GlobalAlloc and LocalAlloc.
@@ -105,9 +108,16 @@ bool fired();
 // platform layer's own operations (the GDI subset uses it).
 bool shouldFail(Op op);
 
-// Blocks (global and local) and files currently held by this thread.
+// Blocks (global and local) and files currently held by this thread's plan.
 int heldBlocks();
 int heldFiles();
+
+// The plan in force on this thread, and the adoption of another thread's
+// plan by a worker (null returns to the thread's own). The adopted plan must
+// outlive the worker's use of it: the caller joins its workers first.
+struct Plan;
+Plan *currentPlan();
+void adoptPlan(Plan *plan);
 
 }  // namespace jpg::faults
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -19,35 +20,43 @@ using jpg::faults::Op;
 
 constexpr std::size_t kOps = static_cast<std::size_t>(Op::Count);
 
-struct FaultPlan {
-    std::array<int, kOps> calls{};
-    std::array<int, kOps> failAt{};
-    bool fired = false;
-    int heldBlocks = 0;
-    int heldFiles = 0;
+}  // namespace
+
+// Shared by a call's threads, so every counter is atomic.
+struct jpg::faults::Plan {
+    std::array<std::atomic<int>, kOps> calls{};
+    std::array<std::atomic<int>, kOps> failAt{};
+    std::atomic<bool> fired{false};
+    std::atomic<int> heldBlocks{0};
+    std::atomic<int> heldFiles{0};
 };
 
-thread_local FaultPlan plan;
+namespace {
+
+thread_local jpg::faults::Plan ownPlan;
+thread_local jpg::faults::Plan *adopted = nullptr;
+
+jpg::faults::Plan &plan() { return adopted != nullptr ? *adopted : ownPlan; }
 
 using jpg::faults::shouldFail;
 
 HFILE track(int fd) {
     if (fd < 0) return HFILE_ERROR;
-    ++plan.heldFiles;
+    ++plan().heldFiles;
     return fd;
 }
 
 void *allocate(SIZE_T bytes) {
     if (shouldFail(Op::Alloc)) return nullptr;
     void *block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-    if (block != nullptr) ++plan.heldBlocks;
+    if (block != nullptr) ++plan().heldBlocks;
     return block;
 }
 
 void *release(void *block) {
     if (block == nullptr) return nullptr;
     std::free(block);
-    --plan.heldBlocks;
+    --plan().heldBlocks;
     return nullptr;
 }
 
@@ -100,7 +109,7 @@ LONG _llseek(HFILE file, LONG offset, int origin) {
 
 HFILE _lclose(HFILE file) {
     if (file < 0) return HFILE_ERROR;
-    --plan.heldFiles;
+    --plan().heldFiles;
     return ::close(file) == 0 ? 0 : HFILE_ERROR;
 }
 
@@ -145,26 +154,32 @@ namespace jpg::faults {
 
 bool shouldFail(Op op) {
     const auto i = static_cast<std::size_t>(op);
-    ++plan.calls[i];
-    if (plan.failAt[i] != 0 && plan.calls[i] == plan.failAt[i]) {
-        plan.fired = true;
+    Plan &p = plan();
+    const int call = ++p.calls[i];
+    const int at = p.failAt[i];
+    if (at != 0 && call == at) {
+        p.fired = true;
         return true;
     }
     return false;
 }
 
-void failNth(Op op, int n) { plan.failAt[static_cast<std::size_t>(op)] = n < 0 ? 0 : n; }
+void failNth(Op op, int n) { plan().failAt[static_cast<std::size_t>(op)] = n < 0 ? 0 : n; }
 
 void reset() {
-    plan.calls.fill(0);
-    plan.failAt.fill(0);
-    plan.fired = false;
+    Plan &p = plan();
+    for (auto &c : p.calls) c = 0;
+    for (auto &f : p.failAt) f = 0;
+    p.fired = false;
 }
 
-int calls(Op op) { return plan.calls[static_cast<std::size_t>(op)]; }
-bool fired() { return plan.fired; }
-int heldBlocks() { return plan.heldBlocks; }
-int heldFiles() { return plan.heldFiles; }
+int calls(Op op) { return plan().calls[static_cast<std::size_t>(op)]; }
+bool fired() { return plan().fired; }
+int heldBlocks() { return plan().heldBlocks; }
+int heldFiles() { return plan().heldFiles; }
+
+Plan *currentPlan() { return &plan(); }
+void adoptPlan(Plan *p) { adopted = p; }
 
 }  // namespace jpg::faults
 

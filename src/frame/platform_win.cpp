@@ -40,6 +40,8 @@ bool fired() { return false; }
 bool shouldFail(Op) { return false; }
 int heldBlocks() { return 0; }
 int heldFiles() { return 0; }
+Plan *currentPlan() { return nullptr; }
+void adoptPlan(Plan *) {}
 
 }  // namespace jpg::faults
 

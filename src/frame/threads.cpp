@@ -1,0 +1,117 @@
+// Threads and semaphores over CreateThread (Windows) or POSIX threads.
+#include "frame/threads.h"
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace jpg {
+
+void Thread::run(Thread *self) {
+    faults::adoptPlan(self->plan_);
+    self->main_(self->context_);
+    faults::adoptPlan(nullptr);
+}
+
+#if defined(_WIN32)
+
+DWORD WINAPI Thread::entry(LPVOID self) {
+    run(static_cast<Thread *>(self));
+    return 0;
+}
+
+bool Thread::start(ThreadMain main, void *context) {
+    if (started_ || main == nullptr || faults::shouldFail(faults::Op::Thread)) return false;
+    main_ = main;
+    context_ = context;
+    plan_ = faults::currentPlan();
+    handle_ = CreateThread(nullptr, 0, entry, this, 0, nullptr);
+    started_ = handle_ != nullptr;
+    return started_;
+}
+
+void Thread::join() {
+    if (!started_) return;
+    WaitForSingleObject(handle_, INFINITE);
+    CloseHandle(handle_);
+    handle_ = nullptr;
+    started_ = false;
+}
+
+Semaphore::Semaphore(uint32_t initial) {
+    handle_ = CreateSemaphoreA(nullptr, static_cast<LONG>(initial), 0x7FFFFFFF, nullptr);
+    ok_ = handle_ != nullptr;
+}
+
+Semaphore::~Semaphore() {
+    if (handle_ != nullptr) CloseHandle(handle_);
+}
+
+void Semaphore::wait() { WaitForSingleObject(handle_, INFINITE); }
+void Semaphore::post() { ReleaseSemaphore(handle_, 1, nullptr); }
+
+uint32_t processorCount() {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    return info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+}
+
+#else
+
+void *Thread::entry(void *self) {
+    run(static_cast<Thread *>(self));
+    return nullptr;
+}
+
+bool Thread::start(ThreadMain main, void *context) {
+    if (started_ || main == nullptr || faults::shouldFail(faults::Op::Thread)) return false;
+    main_ = main;
+    context_ = context;
+    plan_ = faults::currentPlan();
+    started_ = pthread_create(&handle_, nullptr, entry, this) == 0;
+    return started_;
+}
+
+void Thread::join() {
+    if (!started_) return;
+    pthread_join(handle_, nullptr);
+    started_ = false;
+}
+
+Semaphore::Semaphore(uint32_t initial) : count_(initial) {
+    if (pthread_mutex_init(&mutex_, nullptr) != 0) return;
+    if (pthread_cond_init(&ready_, nullptr) != 0) {
+        pthread_mutex_destroy(&mutex_);
+        return;
+    }
+    ok_ = true;
+}
+
+Semaphore::~Semaphore() {
+    if (!ok_) return;
+    pthread_cond_destroy(&ready_);
+    pthread_mutex_destroy(&mutex_);
+}
+
+void Semaphore::wait() {
+    pthread_mutex_lock(&mutex_);
+    while (count_ == 0) pthread_cond_wait(&ready_, &mutex_);
+    --count_;
+    pthread_mutex_unlock(&mutex_);
+}
+
+void Semaphore::post() {
+    pthread_mutex_lock(&mutex_);
+    ++count_;
+    pthread_cond_signal(&ready_);
+    pthread_mutex_unlock(&mutex_);
+}
+
+uint32_t processorCount() {
+    const long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? static_cast<uint32_t>(n) : 1;
+}
+
+#endif
+
+}  // namespace jpg
