@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (jpeg) {
             DecoderState state;
             if (jpg::initDecoderState(&state) == jpg::Result::Ok) {
-                jpg::ScanInfo info;
+                jpg::HeaderFacts info;
                 const jpg::Result r = jpg::readHeaders(file.get(), &state, info);
                 if (r == jpg::Result::Ok && (state.frameComponents == 0 || state.scanComponents == 0))
                     __builtin_trap();

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "frame/markers.h"
+
 namespace fuzzutil {
 
 inline std::string scratchPath(const char *name) {
@@ -43,8 +45,7 @@ inline uint64_t bmpPixels(const uint8_t *data, size_t size) {
 inline uint64_t jpegPixels(const uint8_t *data, size_t size) {
     uint64_t most = 0;
     for (size_t i = 0; i + 9 <= size; ++i) {
-        if (data[i] == 0xFF && (data[i + 1] & 0xF0) == 0xC0 && data[i + 1] != 0xC4 && data[i + 1] != 0xC8 &&
-            data[i + 1] != 0xCC) {
+        if (data[i] == jpg::marker::kPrefix && jpg::marker::isFrameMarker(data[i + 1])) {
             const uint64_t y = data[i + 5] << 8 | data[i + 6];
             const uint64_t x = data[i + 7] << 8 | data[i + 8];
             if (x * y > most) most = x * y;

@@ -227,8 +227,8 @@ TEST(ColourConversion, EdgeCases) {
     DecodeContext ctx;
     ctx.state = &state;
     ctx.scanComponents = 3;
-    ctx.info.order[1] = 1;
-    ctx.info.order[2] = 2;
+    ctx.headers.order[1] = 1;
+    ctx.headers.order[2] = 2;
     const struct {
         uint8_t y, cb, cr, b, g, r;
     } cases[] = {{128, 128, 128, 128, 128, 128}, {0, 128, 255, 0, 0, 177}, {255, 255, 128, 255, 212, 255},
@@ -244,9 +244,9 @@ TEST(ColourConversion, EdgeCases) {
         EXPECT_EQ(out[3], 9) << "the padding is not written";
     }
     // Scan order Cr, Y, Cb: the planes are found by component.
-    ctx.info.order[0] = 2;
-    ctx.info.order[1] = 0;
-    ctx.info.order[2] = 1;
+    ctx.headers.order[0] = 2;
+    ctx.headers.order[1] = 0;
+    ctx.headers.order[2] = 1;
     uint8_t y = 0, cb = 128, cr = 255;
     uint8_t *planes[3] = {&cr, &y, &cb};
     uint8_t out[3];

@@ -23,16 +23,14 @@ struct Coder {
     EncoderState state{};
 
     explicit Coder(bool grey, uint32_t width = 16, uint32_t height = 8) {
-        singleComponent = grey ? 1 : 0;
         state.width = width;
         state.height = height;
         state.jpegFile = _lcreat(path.c_str(), 0);
-        EXPECT_EQ(setupEncoderTables(&state, 30), Result::Ok);
+        EXPECT_EQ(setupEncoderTables(&state, 30, grey ? 1 : 3), Result::Ok);
     }
     ~Coder() {
         releaseEncoderTables(&state);
         if (state.jpegFile != HFILE_ERROR) _lclose(state.jpegFile);
-        singleComponent = 0;
     }
     // The whole file after finishScan.
     Bytes finished() {

@@ -29,15 +29,6 @@ TEST(Frame, WepReturnsOneWhateverItsArgument) {
     EXPECT_EQ(WEP(0x7FFFFFFF), 1);
 }
 
-TEST(Frame, SwapWordsExchangesBytesOfEachWord) {
-    uint8_t words[6] = {0x12, 0x34, 0xAB, 0xCD, 0x01, 0x02};
-    swapWords(words, 2);
-    const uint8_t expected[6] = {0x34, 0x12, 0xCD, 0xAB, 0x01, 0x02};
-    EXPECT_EQ(0, std::memcmp(words, expected, 6));
-    swapWords(words, 0);
-    EXPECT_EQ(0, std::memcmp(words, expected, 6));
-}
-
 TEST(Frame, RoundUpWrapsAt16Bits) {
     EXPECT_EQ(roundUp(0, 8), 0);
     EXPECT_EQ(roundUp(1, 8), 8);

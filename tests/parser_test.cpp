@@ -16,7 +16,7 @@ namespace {
 struct Parsed {
     Result result = Result::Ok;
     DecoderState state{};
-    jpg::ScanInfo info;
+    jpg::HeaderFacts info;
     HuffmanTableBlock dc[4]{}, ac[4]{};
     long position = 0;  // file position afterwards
 };

@@ -12,6 +12,7 @@
 #include "commands.h"
 #include "decoder/decoder_internal.h"
 #include "frame/bmp_file.h"
+#include "frame/markers.h"
 
 namespace jpgtool {
 
@@ -55,8 +56,6 @@ const char *frameKind(int code) {
         default: return "differential arithmetic, not supported";
     }
 }
-
-bool isFrameMarker(int code) { return code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC; }
 
 struct Segment {
     long offset;  // of the FF
@@ -104,7 +103,7 @@ private:
 void describeSegment(JpegFacts &facts, Segment &seg, const std::vector<uint8_t> &b) {
     const size_t n = b.size();
     const int code = seg.code;
-    if (isFrameMarker(code) && n >= 6) {
+    if (jpg::marker::isFrameMarker(code) && n >= 6) {
         facts.frameCode = code;
         facts.precision = b[0];
         facts.height = (b[1] << 8) | b[2];
@@ -219,7 +218,7 @@ std::string decoderVerdict(const std::string &path) {
     if (_lread(file.get(), soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return "not a JPEG file";
     DecoderState state;
     if (jpg::initDecoderState(&state) != jpg::Result::Ok) return "out of memory";
-    jpg::ScanInfo info;
+    jpg::HeaderFacts info;
     const jpg::Result result = jpg::readHeaders(file.get(), &state, info);
     jpg::freeDecoderTables(&state);
     if (result == jpg::Result::Ok) return "";

@@ -1,9 +1,9 @@
 // The decoder's stages and what they share beyond the DecoderState record.
 //
-// The record (jpg.h) keeps its 16-bit fields for the interface; sizes derived
-// from a frame of up to 65,535 x 65,535 pixels do not fit in them, so the
-// stages work from the wide layout in DecodeContext and only mirror the
-// record's fields.
+// The record (jpg.h) keeps its 16-bit fields for the interface and holds what
+// the headers say; sizes derived from a frame of up to 65,535 x 65,535 pixels
+// do not fit in them, so the stages work from the wide layout in
+// DecodeContext.
 #ifndef JPG_DECODER_DECODER_INTERNAL_H
 #define JPG_DECODER_DECODER_INTERNAL_H
 
@@ -19,7 +19,7 @@ constexpr uint32_t kInputChunkBytes = 32768;
 constexpr uint32_t kMaxScanComponents = 4;
 
 // What the marker parser learns beyond the record.
-struct ScanInfo {
+struct HeaderFacts {
     // Frame component index of each scan component, in scan order.
     uint16_t order[kMaxScanComponents] = {};
     // Bit t set: a DQT, DC or AC table with number t was read.
@@ -44,15 +44,15 @@ struct HeaderReader {
     HFILE file;
     DecoderState *state;
     uint8_t *scratch;
-    ScanInfo *info;
+    HeaderFacts *facts;
 };
 
 constexpr uint32_t kScratchBytes = 65536;
 
 // Reads marker segments from just after FF D8 up to and including the first
 // scan header. Ok with the file positioned at the entropy-coded data;
-// Malformed or Unsupported (info.reason says why), IoError or NoMemory.
-Result readHeaders(HFILE file, DecoderState *state, ScanInfo &info);
+// Malformed or Unsupported (facts.reason says why), IoError or NoMemory.
+Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts);
 
 Result readFrameHeader(HeaderReader &r);
 Result readHuffmanTables(HeaderReader &r);
@@ -92,7 +92,7 @@ struct DecodeTable {
 // reader's working copies of the record's read position.
 struct DecodeContext {
     DecoderState *state = nullptr;
-    ScanInfo info;
+    HeaderFacts headers;
     HFILE jpegFile = HFILE_ERROR;
 
     uint32_t scanComponents = 0;
@@ -127,9 +127,14 @@ struct DecodeContext {
 // count read and endOfData is set); IoError when the read failed.
 Result readChunk(HFILE file, uint16_t &chunkSize, uint32_t &bytesLeft, uint8_t *buffer, bool &endOfData);
 
-void computeFrameLayout(DecodeContext &ctx);
+// The sampling maxima, the scan components' sizes and tables, and the MCU
+// grid, from the record and the parser's facts.
+void layoutDecoderScan(DecodeContext &ctx);
+// Builds the decode tables the scan selects and resets the predictions.
 void startScan(DecodeContext &ctx);
-void setupScanLayout(DecodeContext &ctx);
+// Reads the first chunk of entropy-coded data (the file is positioned at it,
+// `bytesLeft` counts it and everything after it).
+void startInput(DecodeContext &ctx, uint8_t *buffer);
 
 // Derives minCode, maxCode and valueIndex of a table block.
 void buildDecodeTable(HuffmanTableBlock *block);
@@ -144,9 +149,6 @@ void decodeMcu(DecodeContext &ctx, int32_t *mcu);
 void processRestart(DecodeContext &ctx);
 
 // ---- coefficients and samples -------------------------------------------
-
-// Natural index of the k-th zigzag position.
-extern const uint8_t kZigzagToNatural[64];
 
 // destination[Z(k)] = input[k] x table[k]. The decoder keeps every input
 // within 32,767 and every table entry within 65,535, so no product wraps.
@@ -184,7 +186,7 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
 // Decodes the scan into the BMP file (positioned at the first pixel row).
 // Ok; Damaged when the data was damaged or not followed by FF D9 (the file
 // is complete all the same); IoError, NoMemory.
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const ScanInfo &info, uint32_t stride);
+Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride);
 
 }  // namespace jpg
 

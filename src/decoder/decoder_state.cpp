@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "frame/markers.h"
+
 namespace jpg {
 
 Result initDecoderState(DecoderState *state) {
@@ -24,6 +26,11 @@ Result initDecoderState(DecoderState *state) {
         }
     }
     return Result::Ok;
+}
+
+bool startsWithSoi(const OpenFile &file) {
+    uint8_t soi[2] = {};
+    return _lread(file.get(), soi, 2) == 2 && soi[0] == marker::kPrefix && soi[1] == marker::kSoi;
 }
 
 void freeDecoderTables(DecoderState *state) {

@@ -19,6 +19,19 @@ Result initDecoderState(DecoderState *state);
 // clears their handles; null handles are skipped.
 void freeDecoderTables(DecoderState *state);
 
+// A DecoderState made by initDecoderState whose table blocks go with it.
+struct OwnedDecoderState {
+    DecoderState state{};
+    OwnedDecoderState() = default;
+    OwnedDecoderState(const OwnedDecoderState &) = delete;
+    OwnedDecoderState &operator=(const OwnedDecoderState &) = delete;
+    ~OwnedDecoderState() { freeDecoderTables(&state); }
+    Result init() { return initDecoderState(&state); }
+};
+
+// Reads the first two bytes of a file: true when they are SOI (FF D8).
+bool startsWithSoi(const OpenFile &file);
+
 }  // namespace jpg
 
 #endif  // JPG_DECODER_DECODER_STATE_H

@@ -9,6 +9,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "frame/huffman_codes.h"
+#include "frame/markers.h"
 
 namespace jpg {
 
@@ -88,6 +89,16 @@ void refill(DecodeContext &ctx) {
     ctx.readEnd = ctx.readBuffer + ctx.chunkSize;
 }
 
+}  // namespace
+
+void startInput(DecodeContext &ctx, uint8_t *buffer) {
+    ctx.readBuffer = buffer;
+    ctx.chunkSize = static_cast<uint16_t>(kInputChunkBytes);
+    refill(ctx);
+}
+
+namespace {
+
 inline bool exhausted(const DecodeContext &ctx) { return ctx.readPtr >= ctx.readEnd; }
 
 // Takes one raw byte and refills the buffer once its last byte is taken.
@@ -108,7 +119,7 @@ inline void fetchByte(DecodeContext &ctx) {
     const uint8_t byte = fetchRaw(ctx);
     ctx.bitBuffer = (ctx.bitBuffer << 8) | byte;
     ctx.bitCount += 8;
-    if (byte == 0xFF) {
+    if (byte == marker::kPrefix) {
         if (exhausted(ctx)) {
             ctx.pastEnd = true;
             return;
@@ -142,7 +153,7 @@ inline bool peekBits(const DecodeContext &ctx, uint32_t &bits) {
     const uint8_t *p = ctx.readPtr;
     if (ctx.readEnd - p < 4) return false;
     const uint32_t first = p[0];
-    const uint32_t second = first == 0xFF ? p[2] : p[1];
+    const uint32_t second = first == marker::kPrefix ? p[2] : p[1];
     const uint32_t all = (ctx.bitBuffer << 16) | (first << 8) | second;
     bits = (all >> (ctx.bitCount + 16 - kLookaheadBits)) & ((1u << kLookaheadBits) - 1);
     return true;
@@ -183,19 +194,19 @@ void processRestart(DecodeContext &ctx) {
     ctx.bitCount = 0;
     for (;;) {
         uint8_t byte = 0;
-        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) != 0xFF) {
+        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) != marker::kPrefix) {
         }
-        if (byte != 0xFF) {
+        if (byte != marker::kPrefix) {
             ctx.damaged = true;  // the data ended before the marker
             break;
         }
-        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) == 0xFF) {
+        while (!exhausted(ctx) && (byte = fetchRaw(ctx)) == marker::kPrefix) {
         }
-        if (byte == 0xFF) {
+        if (byte == marker::kPrefix) {
             ctx.damaged = true;
             break;
         }
-        if (byte != 0x00) break;
+        if (byte != marker::kStuffed) break;
     }
     for (uint32_t j = 0; j < ctx.scanComponents; ++j) ctx.dcPredictors[j] = 0;
     ctx.restartsToGo = ctx.state->restartInterval;

@@ -5,6 +5,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "frame/bmp_file.h"
+#include "frame/markers.h"
 
 namespace jpg {
 
@@ -38,21 +39,6 @@ private:
     bool dc_[4] = {}, ac_[4] = {};
 };
 
-// A zero-filled block locked for the whole scan.
-struct Buffer {
-    Block block;
-    uint8_t *data = nullptr;
-    ~Buffer() {
-        if (data != nullptr) GlobalUnlock(block.handle());
-    }
-    bool make(std::initializer_list<uint64_t> factors) {
-        uint32_t bytes = 0;
-        if (!checkedProduct(factors, bytes) || !block.allocate(bytes)) return false;
-        data = static_cast<uint8_t *>(GlobalLock(block.handle()));
-        return data != nullptr;
-    }
-};
-
 // True when the two bytes that follow the last MCU in the file are FF D9,
 // wherever they lie: in the current chunk, across its end, or beyond it.
 bool endMarkerFollows(DecodeContext &ctx) {
@@ -69,92 +55,100 @@ bool endMarkerFollows(DecodeContext &ctx) {
         }
         have += got;
     }
-    return have == 2 && bytes[0] == 0xFF && bytes[1] == 0xD9;
+    return have == 2 && bytes[0] == marker::kPrefix && bytes[1] == marker::kEoi;
+}
+
+// The working rows of one strip, made once per scan: per scan component a
+// coefficient row (the block rows of one MCU row: vSamp of them in an
+// interleaved scan, one in a one-component scan), its sample rows and its
+// full-resolution plane; and the strip of BMP rows.
+struct StripBuffers {
+    LockedBlock<int32_t> coefficients[kMaxScanComponents];
+    LockedBlock<uint8_t> samples[kMaxScanComponents];
+    LockedBlock<uint8_t> planes[kMaxScanComponents];
+    LockedBlock<uint8_t> strip;
+    uint32_t stripHeight = 0;
+    uint32_t planeStride = 0;
+    CoefficientRows coefficientRows;
+    uint8_t *sampleRows[kMaxScanComponents] = {};
+    uint8_t *planeRows[kMaxScanComponents] = {};
+
+    bool make(const DecodeContext &ctx, uint32_t stride) {
+        stripHeight = 8 * ctx.maxV;
+        planeStride = roundUpWide(ctx.state->width, 8 * ctx.maxH);
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
+            if (!coefficients[c].make({ctx.comp[c].mcuHeightBlocks, ctx.comp[c].paddedWidth, 32})) return false;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
+            if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
+            if (!planes[c].make({stripHeight, planeStride})) return false;
+        if (!strip.make({stride, stripHeight})) return false;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            coefficientRows.rows[c] = coefficients[c].get();
+            sampleRows[c] = samples[c].get();
+            planeRows[c] = planes[c].get();
+        }
+        return true;
+    }
+};
+
+// Sets the input up at the entropy-coded data: the count of bytes to its
+// end, then the first chunk.
+Result openInput(DecodeContext &ctx, LockedBlock<uint8_t> &input) {
+    const LONG pos = _llseek(ctx.jpegFile, 0, FILE_CURRENT);
+    const LONG end = pos < 0 ? -1 : _llseek(ctx.jpegFile, 0, FILE_END);
+    if (pos < 0 || end < pos || _llseek(ctx.jpegFile, pos, FILE_BEGIN) != pos) return Result::IoError;
+    ctx.bytesLeft = static_cast<uint32_t>(end - pos);
+    if (!input.make({kInputChunkBytes})) return Result::NoMemory;
+    startInput(ctx, input.get());
+    return ctx.readFailed ? Result::IoError : Result::Ok;
+}
+
+// Decodes the MCU rows of one strip, upsamples and converts them, and writes
+// the strip's BMP rows.
+Result decodeStrip(DecodeContext &ctx, StripBuffers &b, uint32_t firstMcuRow, uint32_t &rowsDone, HFILE bmpFile,
+                   uint32_t stride) {
+    const uint32_t blockRowsPerStrip = ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
+    for (uint32_t stripRow = 0; stripRow < blockRowsPerStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
+        decodeMcuRow(ctx, b.coefficientRows);
+        reconstructMcuRow(ctx, b.coefficientRows, b.sampleRows, stripRow);
+    }
+    if (ctx.readFailed) return Result::IoError;
+    upsampleStrip(ctx, b.planeStride, b.sampleRows, b.planeRows);
+    const uint32_t height = ctx.state->height;
+    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, b.stripHeight) : 0;
+    convertStripRows(ctx, b.planeRows, b.strip.get(), rows, stride, b.planeStride);
+    rowsDone += rows;
+    if (_lwrite(bmpFile, reinterpret_cast<LPCCH>(b.strip.get()), rows * stride) != rows * stride)
+        return Result::IoError;
+    return Result::Ok;
 }
 
 }  // namespace
 
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const ScanInfo &info, uint32_t stride) {
+Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride) {
     DecodeContext ctx;
     ctx.state = state;
-    ctx.info = info;
+    ctx.headers = headers;
     ctx.jpegFile = jpegFile;
     TableLocks locks(state, ctx);
     if (!locks.ok()) return Result::NoMemory;
 
-    computeFrameLayout(ctx);
+    layoutDecoderScan(ctx);
     startScan(ctx);
-    setupScanLayout(ctx);
+    StripBuffers buffers;
+    if (!buffers.make(ctx, stride)) return Result::NoMemory;
+    LockedBlock<uint8_t> input;
+    if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
+
     const uint32_t blockRowsPerStrip = ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
-    const uint32_t stripHeight = 8 * ctx.maxV;
-    const uint32_t planeStride = roundUpWide(state->width, 8 * ctx.maxH);
-
-    Buffer coefficientRows[kMaxScanComponents], sampleRows[kMaxScanComponents], planes[kMaxScanComponents];
-    // A coefficient row holds the block rows of one MCU row: vSamp of them in
-    // an interleaved scan, one in a one-component scan.
-    for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-        if (!coefficientRows[c].make({ctx.comp[c].mcuHeightBlocks, ctx.comp[c].paddedWidth, 32}))
-            return Result::NoMemory;
-    for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-        if (!sampleRows[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return Result::NoMemory;
-    for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-        if (!planes[c].make({stripHeight, planeStride})) return Result::NoMemory;
-    Buffer strip;
-    if (!strip.make({stride, stripHeight})) return Result::NoMemory;
-
-    // The entropy-coded data and everything after it.
-    const LONG pos = _llseek(jpegFile, 0, FILE_CURRENT);
-    const LONG end = pos < 0 ? -1 : _llseek(jpegFile, 0, FILE_END);
-    if (pos < 0 || end < pos || _llseek(jpegFile, pos, FILE_BEGIN) != pos) return Result::IoError;
-    ctx.bytesLeft = static_cast<uint32_t>(end - pos);
-
-    Buffer input;
-    if (!input.make({kInputChunkBytes})) return Result::NoMemory;
-    ctx.readBuffer = input.data;
-    ctx.chunkSize = static_cast<uint16_t>(kInputChunkBytes);
-    const Result first = readChunk(jpegFile, ctx.chunkSize, ctx.bytesLeft, ctx.readBuffer, ctx.endOfData);
-    if (first == Result::IoError) return Result::IoError;
-    if (first == Result::Damaged) ctx.damaged = true;
-    ctx.readPtr = ctx.readBuffer;
-    ctx.readEnd = ctx.readBuffer + ctx.chunkSize;
-
-    CoefficientRows coefficients;
-    uint8_t *samplePtrs[kMaxScanComponents] = {};
-    uint8_t *planePtrs[kMaxScanComponents] = {};
-    for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
-        coefficients.rows[c] = reinterpret_cast<int32_t *>(coefficientRows[c].data);
-        samplePtrs[c] = sampleRows[c].data;
-        planePtrs[c] = planes[c].data;
-    }
-
     uint32_t rowsDone = 0;
-    for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += blockRowsPerStrip) {
-        for (uint32_t stripRow = 0; stripRow < blockRowsPerStrip && mcuRowsDone + stripRow < ctx.mcuRows; ++stripRow) {
-            decodeMcuRow(ctx, coefficients);
-            reconstructMcuRow(ctx, coefficients, samplePtrs, stripRow);
-        }
-        if (ctx.readFailed) return Result::IoError;
-        upsampleStrip(ctx, planeStride, samplePtrs, planePtrs);
-        const uint32_t rows = state->height > rowsDone ? std::min(state->height - rowsDone, stripHeight) : 0;
-        convertStripRows(ctx, planePtrs, strip.data, rows, stride, planeStride);
-        rowsDone += rows;
-        if (_lwrite(bmpFile, reinterpret_cast<LPCCH>(strip.data), rows * stride) != rows * stride)
-            return Result::IoError;
-    }
+    for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += blockRowsPerStrip)
+        if (const Result r = decodeStrip(ctx, buffers, mcuRowsDone, rowsDone, bmpFile, stride); r != Result::Ok)
+            return r;
 
     const bool ended = endMarkerFollows(ctx);
     if (ctx.readFailed) return Result::IoError;
-
-    // Leave the record as the scan left it (the input block goes away).
-    state->bytesLeft = ctx.bytesLeft;
-    state->chunkSize = ctx.chunkSize;
-    state->endOfData = ctx.endOfData ? 1 : 0;
-    state->bitBuffer = static_cast<int32_t>(ctx.bitBuffer);
-    state->bitCount = ctx.bitCount;
-    state->restartsToGo = static_cast<uint16_t>(ctx.restartsToGo);
-    for (uint32_t c = 0; c < ctx.scanComponents; ++c) state->dcPredictors[c] = ctx.dcPredictors[c];
-    state->readPtr = state->readEnd = state->readBuffer = nullptr;
-
     return ended && !ctx.damaged ? Result::Ok : Result::Damaged;
 }
 
@@ -163,25 +157,20 @@ namespace {
 int32_t importJpeg(const char *jpegPath, const char *bmpPath) {
     OpenFile jpeg;
     if (jpegPath == nullptr || !jpeg.open(jpegPath, OF_READ)) return JPG_IMPORT_NOT_JPEG;
-    uint8_t soi[2] = {};
-    if (_lread(jpeg.get(), soi, 2) != 2 || soi[0] != 0xFF || soi[1] != 0xD8) return JPG_IMPORT_NOT_JPEG;
+    if (!startsWithSoi(jpeg)) return JPG_IMPORT_NOT_JPEG;
 
-    DecoderState state;
-    if (initDecoderState(&state) != Result::Ok) return JPG_IMPORT_REFUSED;
-    struct TablesGuard {
-        DecoderState *s;
-        ~TablesGuard() { freeDecoderTables(s); }
-    } tables{&state};
-
-    ScanInfo info;
-    if (readHeaders(jpeg.get(), &state, info) != Result::Ok) return JPG_IMPORT_REFUSED;
+    OwnedDecoderState owned;
+    if (owned.init() != Result::Ok) return JPG_IMPORT_REFUSED;
+    DecoderState &state = owned.state;
+    HeaderFacts headers;
+    if (readHeaders(jpeg.get(), &state, headers) != Result::Ok) return JPG_IMPORT_REFUSED;
 
     OutputFile bmp;
     if (bmpPath == nullptr || !bmp.create(bmpPath)) return JPG_IMPORT_REFUSED;
     uint32_t stride = 0;
     if (writeBmpHeaders(bmp.file(), state.width, state.height, state.colourMode, stride) != Result::Ok)
         return JPG_IMPORT_REFUSED;
-    const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, info, stride);
+    const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, headers, stride);
     if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
     // Closed first, so that the BMP may replace the JPEG file itself (Windows
     // does not replace a file that is open).

@@ -4,16 +4,13 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "frame/dct_constants.h"
+#include "frame/standard_tables.h"
 
 namespace jpg {
 
-const uint8_t kZigzagToNatural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                                      12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                                      35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                                      58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
-
 void dequantiseBlock(const int32_t *input, int32_t *destination, const int32_t *table) {
-    for (int k = 0; k < 64; ++k) destination[kZigzagToNatural[k]] = input[k] * table[k];
+    for (int k = 0; k < 64; ++k) destination[kZigzag[k]] = input[k] * table[k];
 }
 
 namespace {
@@ -23,18 +20,19 @@ namespace {
 // compute the same integer weights.
 template <typename T>
 inline void kernel(T i0, T i1, T i2, T i3, T i4, T i5, T i6, T i7, T *o) {
-    const T e0 = (i0 + i4) * 8192;
-    const T e1 = (i0 - i4) * 8192;
-    const T e3 = 10703 * i2 + 4433 * i6;
-    const T e2 = 4433 * i2 - 10704 * i6;
+    using namespace dct;
+    const T e0 = (i0 + i4) * kOne;
+    const T e1 = (i0 - i4) * kOne;
+    const T e3 = kEvenFoldDown * i2 + kFix0_541196100 * i6;
+    const T e2 = kFix0_541196100 * i2 - kEvenFoldUp * i6;
     const T a0 = e0 + e3, a3 = e0 - e3, a1 = e1 + e2, a2 = e1 - e2;
 
-    const T p = 9633 * (i3 + i7) + 6437 * (i1 + i5);
-    const T q = 9633 * (i1 + i5) - 6436 * (i3 + i7);
-    const T b3 = p + 12299 * i1 - 7373 * (i1 + i7);
-    const T b2 = q + 25172 * i3 - 20995 * (i3 + i5);
-    const T b1 = p - 4176 * i5 - 20995 * i3;
-    const T b0 = q - 4927 * i7 - 7373 * i1;
+    const T p = kFix1_175875602 * (i3 + i7) + kOddFoldUp * (i1 + i5);
+    const T q = kFix1_175875602 * (i1 + i5) - kOddFoldDown * (i3 + i7);
+    const T b3 = p + kFix1_501321110 * i1 - kFix0_899976223 * (i1 + i7);
+    const T b2 = q + kFix3_072711026 * i3 - kFix2_562915447 * (i3 + i5);
+    const T b1 = p - kOddWeight5 * i5 - kFix2_562915447 * i3;
+    const T b0 = q - kOddWeight7 * i7 - kFix0_899976223 * i1;
 
     o[0] = a0 + b3;
     o[7] = a0 - b3;
@@ -45,6 +43,10 @@ inline void kernel(T i0, T i1, T i2, T i3, T i4, T i5, T i6, T i7, T *o) {
     o[3] = a3 + b0;
     o[4] = a3 - b0;
 }
+
+// Rounding terms of the two passes' descaling.
+constexpr int32_t kRowRound = 1 << (dct::kRowShift - 1);        // 1024
+constexpr int32_t kColumnRound = 1 << (dct::kColumnShift - 1);  // 131072
 
 // Coefficients up to this magnitude keep every intermediate of both passes
 // of the 32-bit transform below 2^31 (the largest partial sum of the kernel
@@ -64,7 +66,7 @@ void inverseDct(int32_t *block) {
             continue;
         }
         kernel<int32_t>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], o);
-        for (int n = 0; n < 8; ++n) r[n] = (o[n] + 1024) >> 11;
+        for (int n = 0; n < 8; ++n) r[n] = (o[n] + kRowRound) >> dct::kRowShift;
     }
     for (int x = 0; x < 8; ++x) {
         int32_t *c = block + x;
@@ -75,7 +77,7 @@ void inverseDct(int32_t *block) {
             continue;
         }
         kernel<int32_t>(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56], o);
-        for (int n = 0; n < 8; ++n) c[8 * n] = (o[n] + 131072) >> 18;
+        for (int n = 0; n < 8; ++n) c[8 * n] = (o[n] + kColumnRound) >> dct::kColumnShift;
     }
 }
 
@@ -85,14 +87,14 @@ void inverseDctWide(int32_t *block) {
     for (int y = 0; y < 8; ++y) {
         const int32_t *r = block + 8 * y;
         kernel<int64_t>(r[0], r[1], r[2], r[3], r[4], r[5], r[6], r[7], o);
-        for (int n = 0; n < 8; ++n) rows[8 * y + n] = (o[n] + 1024) >> 11;
+        for (int n = 0; n < 8; ++n) rows[8 * y + n] = (o[n] + kRowRound) >> dct::kRowShift;
     }
     constexpr int64_t kLimit = int64_t{1} << 24;  // far outside every sample value
     for (int x = 0; x < 8; ++x) {
         const int64_t *c = rows + x;
         kernel<int64_t>(c[0], c[8], c[16], c[24], c[32], c[40], c[48], c[56], o);
         for (int n = 0; n < 8; ++n) {
-            const int64_t v = (o[n] + 131072) >> 18;
+            const int64_t v = (o[n] + kColumnRound) >> dct::kColumnShift;
             block[x + 8 * n] = static_cast<int32_t>(v > kLimit ? kLimit : v < -kLimit ? -kLimit : v);
         }
     }
@@ -147,8 +149,7 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
                 }
                 if (ac == 0 && largest <= kNarrowLimit) {
                     // Only the DC value: the transform gives (d + 4) >> 3 everywhere.
-                    int32_t v = ((work[0] + 4) >> 3) + 128;
-                    const uint8_t sample = static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v);
+                    const uint8_t sample = clampToByte(((work[0] + 4) >> 3) + 128);
                     for (int y = 0; y < 8; ++y) std::memset(out + y * w, sample, 8);
                     continue;
                 }
@@ -158,8 +159,7 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
                     inverseDctWide(work);
                 for (int y = 0; y < 8; ++y) {
                     for (int x = 0; x < 8; ++x) {
-                        const int32_t v = work[8 * y + x] + 128;
-                        out[y * w + x] = static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v);
+                        out[y * w + x] = clampToByte(work[8 * y + x] + 128);
                     }
                 }
             }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "frame/markers.h"
 #include "frame/standard_tables.h"
 
 namespace jpg {
@@ -11,7 +12,7 @@ namespace jpg {
 namespace {
 
 Result refuse(HeaderReader &r, Result result, const char *reason) {
-    r.info->reason = reason;
+    r.facts->reason = reason;
     return result;
 }
 
@@ -30,9 +31,7 @@ Result readBody(HeaderReader &r, uint32_t &bodyLength) {
     const UINT got = _lread(r.file, length, 2);
     if (got == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (got != 2) return refuse(r, Result::Malformed, "the file ends inside a marker segment");
-    swapWords(length, 1);
-    uint16_t l;
-    std::memcpy(&l, length, 2);
+    const uint32_t l = be16(length);
     if (l < 2) return refuse(r, Result::Malformed, "a marker segment has a length below 2");
     bodyLength = l - 2u;
     if (bodyLength == 0) return Result::Ok;
@@ -62,15 +61,13 @@ Result readFrameHeader(HeaderReader &r) {
     if (const Result res = readBody(r, n); res != Result::Ok) return res;
     const uint8_t *b = r.scratch;
     if (n < 6) return refuse(r, Result::Malformed, "the frame header is too short");
-    swapWords(r.scratch + 1, 2);
-    uint16_t y, x;
-    std::memcpy(&y, b + 1, 2);
-    std::memcpy(&x, b + 3, 2);
+    const uint16_t y = be16(b + 1);
+    const uint16_t x = be16(b + 3);
     DecoderState *s = r.state;
     s->height = y;
     s->width = x;
     const uint32_t nf = b[5];
-    r.info->frameMarker = 0;
+    r.facts->frameMarker = 0;
     if (b[0] != 8) return refuse(r, Result::Unsupported, "the sample precision is not 8 bits");
     if (x == 0 || y == 0) return refuse(r, Result::Unsupported, "the image has no width or no height");
     if (nf != 1 && nf != 3)
@@ -123,7 +120,7 @@ Result readHuffmanTables(HeaderReader &r) {
         block->counts[0] = 0;
         std::memcpy(block->counts + 1, p + 1, 16);
         std::memcpy(block->symbols, p + 17, sum);
-        (ac ? r.info->acDefined : r.info->dcDefined) |= static_cast<uint8_t>(1u << number);
+        (ac ? r.facts->acDefined : r.facts->dcDefined) |= static_cast<uint8_t>(1u << number);
         p += 17 + sum;
         remaining -= 17 + sum;
     }
@@ -144,14 +141,9 @@ Result readQuantTables(HeaderReader &r) {
         if (precision == 0) {
             for (int k = 0; k < 64; ++k) table[k] = p[1 + k];
         } else {
-            swapWords(p + 1, 64);
-            for (int k = 0; k < 64; ++k) {
-                uint16_t v;
-                std::memcpy(&v, p + 1 + 2 * k, 2);
-                table[k] = v;
-            }
+            for (int k = 0; k < 64; ++k) table[k] = be16(p + 1 + 2 * k);
         }
-        r.info->quantDefined |= static_cast<uint8_t>(1u << number);
+        r.facts->quantDefined |= static_cast<uint8_t>(1u << number);
         p += tableBytes;
         remaining -= tableBytes;
     }
@@ -162,13 +154,13 @@ Result readScanHeader(HeaderReader &r) {
     uint32_t n = 0;
     if (const Result res = readBody(r, n); res != Result::Ok) return res;
     DecoderState *s = r.state;
-    if (r.info->frameMarker == 0) {
-        const uint8_t kind = r.info->skippedFrameMarker;
+    if (r.facts->frameMarker == 0) {
+        const uint8_t kind = r.facts->skippedFrameMarker;
         return refuse(r, Result::Unsupported,
                       kind == 0                        ? "a scan header comes before any frame header"
-                      : kind == 0xC2 || kind == 0xCA   ? "progressive JPEG files are not supported"
-                      : kind == 0xC3 || kind == 0xCB   ? "lossless JPEG files are not supported"
-                      : kind == 0xC9                   ? "arithmetic-coded JPEG files are not supported"
+                      : kind == marker::kSof2 || kind == marker::kSof10 ? "progressive JPEG files are not supported"
+                      : kind == marker::kSof3 || kind == marker::kSof11 ? "lossless JPEG files are not supported"
+                      : kind == marker::kSof9 ? "arithmetic-coded JPEG files are not supported"
                                                        : "hierarchical JPEG files are not supported");
     }
     const uint8_t *b = r.scratch;
@@ -188,9 +180,9 @@ Result readScanHeader(HeaderReader &r) {
         c.dcSel = tables >> 4;
         c.acSel = tables & 15;
         if (c.dcSel > 3 || c.acSel > 3) return refuse(r, Result::Malformed, "the scan selects a Huffman table above 3");
-        if ((r.info->quantDefined & (1u << c.quantSel)) == 0)
+        if ((r.facts->quantDefined & (1u << c.quantSel)) == 0)
             return refuse(r, Result::Malformed, "the scan uses a quantisation table that no DQT segment defined");
-        r.info->order[j] = static_cast<uint16_t>(k);
+        r.facts->order[j] = static_cast<uint16_t>(k);
     }
     if (ns != s->frameComponents)
         return refuse(r, Result::Unsupported, "the first scan does not carry every component (not interleaved)");
@@ -203,8 +195,7 @@ Result readRestartInterval(HeaderReader &r) {
     if (got == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (got != 4) return refuse(r, Result::Malformed, "the file ends inside a marker segment");
     if (be16(field) != 4) return refuse(r, Result::Malformed, "the restart interval segment's length is not 4");
-    swapWords(field + 2, 1);
-    std::memcpy(&r.state->restartInterval, field + 2, 2);
+    r.state->restartInterval = be16(field + 2);
     return Result::Ok;
 }
 
@@ -223,62 +214,56 @@ Result skipSegment(HeaderReader &r) {
     return readBody(r, n);
 }
 
-Result readHeaders(HFILE file, DecoderState *state, ScanInfo &info) {
-    Block scratch;
-    if (!scratch.allocate(kScratchBytes)) {
-        info.reason = "out of memory";
+Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts) {
+    LockedBlock<uint8_t> bytes;
+    if (!bytes.make(kScratchBytes)) {
+        facts.reason = "out of memory";
         return Result::NoMemory;
     }
-    Locked<uint8_t> bytes(scratch.handle());
-    if (!bytes) {
-        info.reason = "out of memory";
-        return Result::NoMemory;
-    }
-    HeaderReader r{file, state, bytes.get(), &info};
+    HeaderReader r{file, state, bytes.get(), &facts};
     for (;;) {
         // Find the next marker: an FF, any fill FFs, then a code other than 00.
         uint8_t code = 0;
         do {
             do {
                 if (const Result res = readByte(r, code); res != Result::Ok) return res;
-            } while (code != 0xFF);
+            } while (code != marker::kPrefix);
             do {
                 if (const Result res = readByte(r, code); res != Result::Ok) return res;
-            } while (code == 0xFF);
-        } while (code == 0x00);
+            } while (code == marker::kPrefix);
+        } while (code == marker::kStuffed);
 
         Result res;
         switch (code) {
-            case 0xC0:
-            case 0xC1:
+            case marker::kSof0:
+            case marker::kSof1:
                 res = readFrameHeader(r);
-                if (res == Result::Ok) info.frameMarker = code;
+                if (res == Result::Ok) facts.frameMarker = code;
                 break;
-            case 0xC4: res = readHuffmanTables(r); break;
-            case 0xDA: res = readScanHeader(r); break;
-            case 0xDB: res = readQuantTables(r); break;
-            case 0xDD: res = readRestartInterval(r); break;
-            case 0xE0: res = readJfifHeader(r); break;
+            case marker::kDht: res = readHuffmanTables(r); break;
+            case marker::kSos: res = readScanHeader(r); break;
+            case marker::kDqt: res = readQuantTables(r); break;
+            case marker::kDri: res = readRestartInterval(r); break;
+            case marker::kApp0: res = readJfifHeader(r); break;
             default:
-                if (code >= 0xC2 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC)
-                    info.skippedFrameMarker = code;
+                if (marker::isFrameMarker(code)) facts.skippedFrameMarker = code;
                 res = skipSegment(r);
                 break;
         }
         if (res != Result::Ok) return res;
-        if (code == 0xDA) break;
+        if (code == marker::kSos) break;
     }
 
     // Tables that the scan selects and no DHT defined: the standard ones.
     for (uint32_t j = 0; j < state->scanComponents; ++j) {
-        const ComponentSpec &c = state->components[info.order[j]];
+        const ComponentSpec &c = state->components[facts.order[j]];
         for (int ac = 0; ac < 2; ++ac) {
             const uint32_t number = ac ? c.acSel : c.dcSel;
-            uint8_t &defined = ac ? info.acDefined : info.dcDefined;
+            uint8_t &defined = ac ? facts.acDefined : facts.dcDefined;
             if ((defined & (1u << number)) != 0) continue;
             Locked<HuffmanTableBlock> block(ac ? state->acTables[number] : state->dcTables[number]);
             if (!block) {
-                info.reason = "out of memory";
+                facts.reason = "out of memory";
                 return Result::NoMemory;
             }
             loadStandardTable(block.get(), ac != 0, static_cast<int>(number));

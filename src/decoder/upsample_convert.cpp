@@ -64,12 +64,6 @@ void upsampleStrip(const DecodeContext &ctx, uint32_t planeStride, uint8_t *cons
     }
 }
 
-namespace {
-
-inline uint8_t clampSample(int32_t v) { return static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v); }
-
-}  // namespace
-
 void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
                       uint32_t stride, uint32_t planeStride) {
     const uint32_t width = ctx.state->width;
@@ -80,16 +74,16 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
     }
     // The planes are in scan order; Y, Cb and Cr are frame components 0, 1, 2.
     const uint8_t *plane[3] = {};
-    for (uint32_t j = 0; j < 3; ++j) plane[ctx.info.order[j] < 3 ? ctx.info.order[j] : j] = planes[j];
+    for (uint32_t j = 0; j < 3; ++j) plane[ctx.headers.order[j] < 3 ? ctx.headers.order[j] : j] = planes[j];
     for (uint32_t y = 0; y < rows; ++y, out += stride) {
         const size_t at = size_t{y} * planeStride;
         const uint8_t *py = plane[0] + at, *pb = plane[1] + at, *pr = plane[2] + at;
         uint8_t *o = out;
         for (uint32_t x = 0; x < width; ++x, o += 3) {
             const int32_t luma = py[x], cb = pb[x] - 128, cr = pr[x] - 128;
-            o[0] = clampSample(luma + ((227 * cb) >> 7));
-            o[1] = clampSample(luma - ((183 * cr + 88 * cb) >> 8));
-            o[2] = clampSample(luma + ((179 * cr) >> 7));
+            o[0] = clampToByte(luma + ((227 * cb) >> 7));
+            o[1] = clampToByte(luma - ((183 * cr + 88 * cb) >> 8));
+            o[2] = clampToByte(luma + ((179 * cr) >> 7));
         }
     }
 }

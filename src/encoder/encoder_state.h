@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "frame/conventions.h"
+#include "frame/scan_geometry.h"
 
 namespace jpg {
 
@@ -47,24 +48,26 @@ constexpr uint32_t kMaxImageSide = 65535;
 constexpr uint32_t kStripHeight = 8;         // one MCU row: every vSamp is 1
 constexpr uint32_t kOutBufferBytes = 32768;  // entropy-coded bytes per file write
 
-// The preview segment's content: the identifier (12 bytes, no NUL) at file
-// offset 6, the layout code at 18, the code bytes from 20.
-constexpr uint32_t kPreviewIdentifierOffset = 6;
-constexpr char kPreviewIdentifier[] = "TALVIRQSD417";
-
 // Accumulated quantised DC values of the preview grid (see thumbnail_gather.cpp).
 struct ThumbnailGather;
+
+// The encoder's blocks, locked for the whole encode: the code tables of
+// the two table slots it uses (0 luminance, 1 chrominance) and the output
+// buffer.
+struct EncoderBlocks {
+    LockedBlock<HuffmanCodeTable> dc[2];
+    LockedBlock<HuffmanCodeTable> ac[2];
+    LockedBlock<uint8_t> out;
+};
 
 struct EncoderState {
     int32_t colourMode;  // 1 grey, 3 YCbCr
     EncoderComponent components[4];
     int32_t quantTables[4][64];  // divisors in zigzag order; 0 luminance, 1 chrominance
-    HGLOBAL dcTables[4];         // HuffmanCodeTable blocks; slots 0 and 1 filled
-    HGLOBAL acTables[4];
-    HuffmanCodeTable *dcCodes[4];  // the filled blocks, locked for the whole encode
+    EncoderBlocks blocks;
+    HuffmanCodeTable *dcCodes[4];  // blocks.dc; slots 2 and 3 stay null
     HuffmanCodeTable *acCodes[4];
-    HGLOBAL outBufferHandle;
-    uint8_t *outBuffer;  // outBufferHandle, locked for the whole encode
+    uint8_t *outBuffer;  // blocks.out
     uint16_t frameComponents;
     uint16_t scanComponents;
     uint32_t width;
@@ -87,15 +90,17 @@ struct EncoderState {
 
 // Quantisation scale of a level: the integer part of pow(level, 0.6) + 0.5.
 int32_t qualityScale(uint16_t level);
-void setupComponents(EncoderState *state);
+// The frame's components for colourMode 1 (one grey component) or 3 (Y, Cb,
+// Cr at 4:2:2), their sample sizes and the scan's MCU geometry.
+void setupComponents(EncoderState *state, int32_t colourMode);
 void scaleQuantTables(EncoderState *state, uint16_t level);
-Result buildHuffmanCodes(HGLOBAL table);
-Result setupHuffmanTables(EncoderState *state);
-void layoutEncoderScan(EncoderState *state);
-// Allocates the output buffer and the eight Huffman blocks and fills every
-// table; width, height and singleComponent must be set. On failure the
-// blocks made so far stay in the state for releaseEncoderTables.
-Result setupEncoderTables(EncoderState *state, uint16_t level);
+void buildHuffmanCodes(HuffmanCodeTable *table);
+void setupHuffmanTables(EncoderState *state);
+// Makes the output buffer and the Huffman blocks and fills every table for
+// an image of colourMode 1 (grey) or 3 (colour); width and height must be
+// set. On failure the blocks made so far stay in the state until it goes or
+// releaseEncoderTables frees them.
+Result setupEncoderTables(EncoderState *state, uint16_t level, int32_t colourMode);
 // Unlocks and frees what setupEncoderTables made; safe to call twice.
 void releaseEncoderTables(EncoderState *state);
 
@@ -118,7 +123,6 @@ void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const
 
 // ---- forward_dct.cpp -----------------------------------------------------
 
-extern const uint8_t kZigzag[64];  // natural index of the k-th coefficient in zigzag order
 void forwardDct(int32_t block[64]);
 void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int32_t quantTable[64],
                     uint32_t stride);

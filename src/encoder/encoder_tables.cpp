@@ -1,5 +1,5 @@
-// The tables fixed for a whole encode: components and sampling, the scaled
-// quantisation tables, the Huffman code tables and the MCU geometry. All base
+// The tables fixed for a whole encode: components, sampling and the MCU
+// geometry, the scaled quantisation tables and the Huffman code tables. All base
 // tables are the examples of ITU-T T.81, Annex K.
 #include <cmath>
 #include <cstring>
@@ -32,21 +32,18 @@ constexpr EncoderComponent kColourComponents[3] = {
     {3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
 };
 
-Result fillTable(HGLOBAL handle, const uint8_t counts[16], const uint8_t *symbols, uint32_t symbolCount) {
-    Locked<HuffmanCodeTable> table(handle);
-    if (!table) return Result::NoMemory;
+void fillTable(HuffmanCodeTable *table, const uint8_t counts[16], const uint8_t *symbols, uint32_t symbolCount) {
     table->counts[0] = 0;
     std::memcpy(table->counts + 1, counts, 16);
     std::memcpy(table->symbols, symbols, symbolCount);
-    return Result::Ok;
 }
 
 }  // namespace
 
 int32_t qualityScale(uint16_t level) { return static_cast<int32_t>(std::pow(double(level), 0.6) + 0.5); }
 
-void setupComponents(EncoderState *state) {
-    if (singleComponent) {
+void setupComponents(EncoderState *state, int32_t colourMode) {
+    if (colourMode == 1) {
         state->frameComponents = 1;
         state->colourMode = 1;
         state->components[0] = kGreyComponent;
@@ -64,9 +61,15 @@ void setupComponents(EncoderState *state) {
     }
     for (uint32_t i = 0; i < state->frameComponents; ++i) {
         EncoderComponent &c = state->components[i];
-        c.sampleWidth = (state->width * c.hSamp + state->maxH - 1) / state->maxH;
-        c.sampleHeight = (state->height * c.vSamp + state->maxV - 1) / state->maxV;
+        c.sampleWidth = componentSamples(state->width, c.hSamp, state->maxH);
+        c.sampleHeight = componentSamples(state->height, c.vSamp, state->maxV);
     }
+    const McuGrid grid =
+        layoutScan(state->width, state->height, state->maxH, state->maxV, state->components, state->scanComponents);
+    state->mcusPerRow = grid.mcusPerRow;
+    state->mcuRows = grid.mcuRows;
+    state->blocksPerMcu = static_cast<uint16_t>(grid.blocksPerMcu);
+    for (uint32_t b = 0; b < kMaxBlocksPerMcu; ++b) state->mcuBlockComponent[b] = grid.blockComponent[b];
 }
 
 void scaleQuantTables(EncoderState *state, uint16_t level) {
@@ -82,9 +85,7 @@ void scaleQuantTables(EncoderState *state, uint16_t level) {
     }
 }
 
-Result buildHuffmanCodes(HGLOBAL handle) {
-    Locked<HuffmanCodeTable> table(handle);
-    if (!table) return Result::NoMemory;
+void buildHuffmanCodes(HuffmanCodeTable *table) {
     uint8_t sizes[257];
     uint16_t codes[256];
     const uint32_t n = assignHuffmanCodes(table->counts, sizes, codes);
@@ -93,98 +94,56 @@ Result buildHuffmanCodes(HGLOBAL handle) {
         table->codes[v] = codes[k];
         table->lengths[v] = sizes[k];
     }
-    return Result::Ok;
 }
 
-Result setupHuffmanTables(EncoderState *state) {
-    Result r;
-    if ((r = fillTable(state->dcTables[0], kDcLuminanceCounts, kDcSymbols, 12)) != Result::Ok) return r;
-    if ((r = fillTable(state->dcTables[1], kDcChrominanceCounts, kDcSymbols, 12)) != Result::Ok) return r;
-    if ((r = fillTable(state->acTables[0], kAcLuminanceCounts, kAcLuminanceSymbols, 162)) != Result::Ok) return r;
-    if ((r = fillTable(state->acTables[1], kAcChrominanceCounts, kAcChrominanceSymbols, 162)) != Result::Ok)
-        return r;
+void setupHuffmanTables(EncoderState *state) {
+    fillTable(state->dcCodes[0], kDcLuminanceCounts, kDcSymbols, sizeof kDcSymbols);
+    fillTable(state->dcCodes[1], kDcChrominanceCounts, kDcSymbols, sizeof kDcSymbols);
+    fillTable(state->acCodes[0], kAcLuminanceCounts, kAcLuminanceSymbols, sizeof kAcLuminanceSymbols);
+    fillTable(state->acCodes[1], kAcChrominanceCounts, kAcChrominanceSymbols, sizeof kAcChrominanceSymbols);
     bool dcBuilt[4] = {}, acBuilt[4] = {};
     for (uint32_t i = 0; i < state->scanComponents; ++i) {
         const EncoderComponent &c = state->components[i];
         if (!dcBuilt[c.dcSel]) {
-            if ((r = buildHuffmanCodes(state->dcTables[c.dcSel])) != Result::Ok) return r;
+            buildHuffmanCodes(state->dcCodes[c.dcSel]);
             dcBuilt[c.dcSel] = true;
         }
         if (!acBuilt[c.acSel]) {
-            if ((r = buildHuffmanCodes(state->acTables[c.acSel])) != Result::Ok) return r;
+            buildHuffmanCodes(state->acCodes[c.acSel]);
             acBuilt[c.acSel] = true;
         }
         state->dcPredictors[i] = 0;
     }
-    return Result::Ok;
 }
 
-void layoutEncoderScan(EncoderState *state) {
-    if (state->scanComponents == 1) {
-        EncoderComponent &c = state->components[0];
-        c.mcuWidthBlocks = c.mcuHeightBlocks = c.mcuBlocks = 1;
-        c.paddedWidth = roundUpWide(c.sampleWidth, 8);
-        c.paddedHeight = roundUpWide(c.sampleHeight, 8);
-        state->mcusPerRow = c.paddedWidth / 8;
-        state->mcuRows = c.paddedHeight / 8;
-        state->blocksPerMcu = 1;
-        state->mcuBlockComponent[0] = 0;
-        return;
+Result setupEncoderTables(EncoderState *state, uint16_t level, int32_t colourMode) {
+    EncoderBlocks &blocks = state->blocks;
+    if (!blocks.out.make(kOutBufferBytes)) return Result::NoMemory;
+    state->outBuffer = blocks.out.get();
+    for (int t = 0; t < 2; ++t) {
+        if (!blocks.dc[t].make(sizeof(HuffmanCodeTable)) || !blocks.ac[t].make(sizeof(HuffmanCodeTable)))
+            return Result::NoMemory;
+        state->dcCodes[t] = blocks.dc[t].get();
+        state->acCodes[t] = blocks.ac[t].get();
     }
-    state->mcusPerRow = (state->width + 8u * state->maxH - 1) / (8u * state->maxH);
-    state->mcuRows = (state->height + 8u * state->maxV - 1) / (8u * state->maxV);
-    state->blocksPerMcu = 0;
-    for (uint16_t i = 0; i < state->scanComponents; ++i) {
-        EncoderComponent &c = state->components[i];
-        c.mcuWidthBlocks = c.hSamp;
-        c.mcuHeightBlocks = c.vSamp;
-        c.mcuBlocks = static_cast<uint16_t>(c.hSamp * c.vSamp);
-        c.paddedWidth = roundUpWide(c.sampleWidth, 8u * c.hSamp);
-        c.paddedHeight = roundUpWide(c.sampleHeight, 8u * c.vSamp);
-        for (uint32_t b = 0; b < c.mcuBlocks && state->blocksPerMcu < kMaxBlocksPerMcu; ++b)
-            state->mcuBlockComponent[state->blocksPerMcu++] = i;
-    }
-}
-
-Result setupEncoderTables(EncoderState *state, uint16_t level) {
-    if (!(state->outBufferHandle = GlobalAlloc(GHND, kOutBufferBytes))) return Result::NoMemory;
-    if (!(state->outBuffer = static_cast<uint8_t *>(GlobalLock(state->outBufferHandle)))) return Result::NoMemory;
-    for (int t = 0; t < 4; ++t) {
-        if (!(state->dcTables[t] = GlobalAlloc(GHND, sizeof(HuffmanCodeTable)))) return Result::NoMemory;
-        if (!(state->acTables[t] = GlobalAlloc(GHND, sizeof(HuffmanCodeTable)))) return Result::NoMemory;
-    }
-    state->maxH = state->maxV = 1;
     state->outCount = 0;
     state->bitBuffer = 0;
     state->bitCount = 0;
     state->writeFailed = false;
-    setupComponents(state);
+    setupComponents(state, colourMode);
     scaleQuantTables(state, level);
-    const Result r = setupHuffmanTables(state);
-    if (r != Result::Ok) return r;
-    layoutEncoderScan(state);
-    // The coder reads the tables for every block: keep them locked.
-    for (int t = 0; t < 2; ++t) {
-        state->dcCodes[t] = static_cast<HuffmanCodeTable *>(GlobalLock(state->dcTables[t]));
-        state->acCodes[t] = static_cast<HuffmanCodeTable *>(GlobalLock(state->acTables[t]));
-        if (!state->dcCodes[t] || !state->acCodes[t]) return Result::NoMemory;
-    }
+    setupHuffmanTables(state);
     return Result::Ok;
 }
 
 void releaseEncoderTables(EncoderState *state) {
-    for (int t = 0; t < 4; ++t) {
-        if (state->dcCodes[t]) GlobalUnlock(state->dcTables[t]);
-        if (state->acCodes[t]) GlobalUnlock(state->acTables[t]);
-        if (state->dcTables[t]) GlobalFree(state->dcTables[t]);
-        if (state->acTables[t]) GlobalFree(state->acTables[t]);
-        state->dcCodes[t] = state->acCodes[t] = nullptr;
-        state->dcTables[t] = state->acTables[t] = nullptr;
+    for (int t = 0; t < 2; ++t) {
+        state->blocks.dc[t].reset();
+        state->blocks.ac[t].reset();
     }
-    if (state->outBuffer) GlobalUnlock(state->outBufferHandle);
-    if (state->outBufferHandle) GlobalFree(state->outBufferHandle);
+    state->blocks.out.reset();
+    for (int t = 0; t < 4; ++t) state->dcCodes[t] = state->acCodes[t] = nullptr;
     state->outBuffer = nullptr;
-    state->outBufferHandle = nullptr;
 }
 
 }  // namespace jpg

@@ -18,33 +18,6 @@ namespace jpg {
 
 namespace {
 
-// A block locked for as long as it lives.
-class HeldBlock {
-public:
-    HeldBlock() = default;
-    HeldBlock(const HeldBlock &) = delete;
-    HeldBlock &operator=(const HeldBlock &) = delete;
-    ~HeldBlock() {
-        if (ptr_ != nullptr) GlobalUnlock(block_.handle());
-    }
-    bool make(uint32_t bytes) {
-        if (!block_.allocate(bytes)) return false;
-        ptr_ = static_cast<uint8_t *>(GlobalLock(block_.handle()));
-        return ptr_ != nullptr;
-    }
-    uint8_t *get() const { return ptr_; }
-
-private:
-    Block block_;
-    uint8_t *ptr_ = nullptr;
-};
-
-// Releases the encoder's tables on every path.
-struct TablesGuard {
-    EncoderState *state;
-    ~TablesGuard() { releaseEncoderTables(state); }
-};
-
 // What a source BMP file gives the encoder.
 struct Source {
     uint32_t width = 0;
@@ -78,9 +51,9 @@ Result openSource(const OpenFile &file, Source &source) {
 
 // Buffers of the strip loop, made once per export.
 struct StripBuffers {
-    HeldBlock strip;
-    HeldBlock full[3];
-    HeldBlock component[3];
+    LockedBlock<uint8_t> strip;
+    LockedBlock<uint8_t> full[3];
+    LockedBlock<uint8_t> component[3];
     uint8_t *fullPlanes[3] = {};
     uint8_t *componentPlanes[3] = {};
     uint32_t paddedStripWidth = 0;
@@ -118,22 +91,25 @@ void encodeStrip(EncoderState *state, ThumbnailGather *gather, StripBuffers &buf
     endGatherRow(gather);
 }
 
-// Writes the identifier, the layout code and the coded preview from offset 6.
+// Writes the identifier, the layout tag and the coded preview into the
+// reserved segment.
 Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layout) {
-    HeldBlock block;
-    if (!block.make(kThumbSampleBytes + 14 + kThumbCodeBytes)) return Result::NoMemory;
+    // From the identifier through the last code byte.
+    constexpr uint32_t kLayoutAt = kPreviewLayoutOffset - kPreviewIdentifierOffset;
+    constexpr uint32_t kCodesAt = kPreviewCodeOffset - kPreviewIdentifierOffset;
+    constexpr uint32_t count = kPreviewBytesNeeded - kPreviewIdentifierOffset;
+    LockedBlock<uint8_t> block;
+    if (!block.make(kThumbSampleBytes + count)) return Result::NoMemory;
     uint8_t *samples = block.get();
     uint8_t *segment = samples + kThumbSampleBytes;
     thumbnailSamples(gather, samples);
-    std::memcpy(segment, kPreviewIdentifier, 12);
+    std::memcpy(segment, kPreviewIdentifier, kPreviewIdentifierBytes);
     // Stored low byte first, after 1 became 256: 1 reads back big-endian.
     const uint16_t stored = layout == 1 ? 256 : layout;
-    segment[12] = static_cast<uint8_t>(stored);
-    segment[13] = static_cast<uint8_t>(stored >> 8);
-    encodeThumbnail(samples, kThumbSampleBytes, segment + 14);
+    putLe16(segment + kLayoutAt, stored);
+    encodeThumbnail(samples, kThumbSampleBytes, segment + kCodesAt);
     if (_llseek(jpegFile, kPreviewIdentifierOffset, FILE_BEGIN) != static_cast<LONG>(kPreviewIdentifierOffset))
         return Result::IoError;
-    const uint32_t count = 14 + kThumbCodeBytes;
     if (_lwrite(jpegFile, reinterpret_cast<LPCCH>(segment), count) != count) return Result::IoError;
     return Result::Ok;
 }
@@ -153,18 +129,17 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     OutputFile jpegFile;
     if (!jpegFile.create(jpegPath)) return Result::IoError;
 
-    singleComponent = source.bytesPerPixel == 1 ? 1 : 0;
     EncoderState state{};
     state.width = source.width;
     state.height = source.height;
     state.jpegFile = jpegFile.get();
-    TablesGuard tablesGuard{&state};
-    if ((r = setupEncoderTables(&state, level)) != Result::Ok) return r;
+    const int32_t colourMode = source.bytesPerPixel == 1 ? 1 : 3;
+    if ((r = setupEncoderTables(&state, level, colourMode)) != Result::Ok) return r;
     if ((r = writeHeaders(jpegFile.get(), &state)) != Result::Ok) return r;
 
     StripBuffers buffers;
     if ((r = buffers.make(state, source)) != Result::Ok) return r;
-    HeldBlock gatherBlock;
+    LockedBlock<uint8_t> gatherBlock;
     if (!gatherBlock.make(thumbnailGatherBytes())) return Result::NoMemory;
     auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
     startThumbnailGather(gather, &state);

@@ -1,13 +1,10 @@
 // The integer forward DCT (Loeffler-Ligtenberg-Moschytz factorisation, 13
 // fractional bits) and quantisation into zigzag order.
 #include "encoder/encoder_state.h"
+#include "frame/dct_constants.h"
+#include "frame/standard_tables.h"
 
 namespace jpg {
-
-const uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
-                             12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
-                             35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
-                             58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 namespace {
 
@@ -17,10 +14,11 @@ constexpr int32_t kMaxAcValue = 1023;
 constexpr int32_t descale(int32_t x, int n) { return (x + (1 << (n - 1))) >> n; }
 
 // One 8-point pass over the values d[0], d[step], ..., d[7 * step]. The even
-// outputs 0 and 4 are either scaled up by 4 (first pass) or descaled by
-// `evenShift`; the others are descaled by `shift`.
+// outputs 0 and 4 are either scaled up by 4 (first pass) or descaled by 5
+// (second pass); the others are descaled by `shift`.
 template <bool FirstPass>
 inline void dctPass(int32_t *d, int step, int shift) {
+    using namespace dct;
     const int32_t tmp0 = d[0] + d[7 * step], tmp7 = d[0] - d[7 * step];
     const int32_t tmp1 = d[step] + d[6 * step], tmp6 = d[step] - d[6 * step];
     const int32_t tmp2 = d[2 * step] + d[5 * step], tmp5 = d[2 * step] - d[5 * step];
@@ -35,17 +33,18 @@ inline void dctPass(int32_t *d, int step, int shift) {
         d[0] = descale(tmp10 + tmp11, 5);
         d[4 * step] = descale(tmp10 - tmp11, 5);
     }
-    const int32_t z1e = (tmp12 + tmp13) * 4433;
-    d[2 * step] = descale(z1e + tmp13 * 6270, shift);
-    d[6 * step] = descale(z1e - tmp12 * 15137, shift);
+    const int32_t z1e = (tmp12 + tmp13) * kFix0_541196100;
+    d[2 * step] = descale(z1e + tmp13 * kFix0_765366865, shift);
+    d[6 * step] = descale(z1e - tmp12 * kFix1_847759065, shift);
 
     int32_t z1 = tmp4 + tmp7, z2 = tmp5 + tmp6, z3 = tmp4 + tmp6, z4 = tmp5 + tmp7;
-    const int32_t z5 = (z3 + z4) * 9633;
-    const int32_t t4 = tmp4 * 2446, t5 = tmp5 * 16819, t6 = tmp6 * 25172, t7 = tmp7 * 12299;
-    z1 *= -7373;
-    z2 *= -20995;
-    z3 = z5 - z3 * 16069;
-    z4 = z5 - z4 * 3196;
+    const int32_t z5 = (z3 + z4) * kFix1_175875602;
+    const int32_t t4 = tmp4 * kFix0_298631336, t5 = tmp5 * kFix2_053119869, t6 = tmp6 * kFix3_072711026,
+                  t7 = tmp7 * kFix1_501321110;
+    z1 *= -kFix0_899976223;
+    z2 *= -kFix2_562915447;
+    z3 = z5 - z3 * kFix1_961570560;
+    z4 = z5 - z4 * kFix0_390180644;
     d[7 * step] = descale(t4 + z1 + z3, shift);
     d[5 * step] = descale(t5 + z2 + z4, shift);
     d[3 * step] = descale(t6 + z2 + z3, shift);
@@ -55,8 +54,8 @@ inline void dctPass(int32_t *d, int step, int shift) {
 }  // namespace
 
 void forwardDct(int32_t block[64]) {
-    for (int row = 0; row < 8; ++row) dctPass<true>(block + 8 * row, 1, 11);
-    for (int col = 0; col < 8; ++col) dctPass<false>(block + col, 8, 18);
+    for (int row = 0; row < 8; ++row) dctPass<true>(block + 8 * row, 1, dct::kRowShift);
+    for (int col = 0; col < 8; ++col) dctPass<false>(block + col, 8, dct::kColumnShift);
 }
 
 void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int32_t quantTable[64],

@@ -4,20 +4,25 @@
 #include <cstring>
 
 #include "encoder/encoder_state.h"
+#include "frame/markers.h"
+#include "thumbnail/preview_layout.h"
 
 namespace jpg {
 
 namespace {
 
-constexpr uint32_t kReservedPayload = 5114;
 constexpr uint32_t kCommentPayload = 415;
 // Largest header: two 16-bit quantisation tables.
-constexpr uint32_t kMaxHeaderBytes = 2 + 5118 + 18 + (4 + 2 * 129) + 19 + 420 + 419 + 14;
+constexpr uint32_t kMaxHeaderBytes = kPreviewSegmentEnd + 18 + (4 + 2 * 129) + 19 + 420 + 419 + 14;
 
 // Appends bytes to the header being assembled.
 struct HeaderBytes {
     uint8_t *p;
     void byte(uint32_t v) { *p++ = static_cast<uint8_t>(v); }
+    void marker(uint8_t code) {
+        byte(marker::kPrefix);
+        byte(code);
+    }
     void word(uint32_t v) {
         putBe16(p, v);
         p += 2;
@@ -87,23 +92,23 @@ void putHuffmanTable(HeaderBytes &out, uint32_t classAndNumber, const HuffmanCod
 
 Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
     const TableUse use = tablesInUse(state);
-    Block block;
-    if (!block.allocate(kMaxHeaderBytes)) return Result::NoMemory;
-    Locked<uint8_t> start(block.handle());
-    if (!start) return Result::NoMemory;
+    LockedBlock<uint8_t> start;
+    if (!start.make(kMaxHeaderBytes)) return Result::NoMemory;
     HeaderBytes out{start.get()};
 
-    out.word(0xFFD8);
+    out.marker(marker::kSoi);
     // The reserved segment: the preview is written into it at the end.
-    out.word(0xFFE1);
-    out.word(2 + kReservedPayload);
-    out.zeros(kReservedPayload);
+    out.marker(marker::kApp1);
+    out.word(2 + kPreviewPayloadBytes);
+    out.zeros(kPreviewPayloadBytes);
 
-    static constexpr uint8_t kJfif[18] = {0xFF, 0xE0, 0x00, 0x10, 'J',  'F',  'I',  'F',  0x00,
-                                          0x01, 0x00, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
+    // JFIF version 1.00, 72 x 72 dots per inch, no thumbnail.
+    static constexpr uint8_t kJfif[14] = {'J', 'F', 'I', 'F', 0x00, 0x01, 0x00, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
+    out.marker(marker::kApp0);
+    out.word(2 + sizeof kJfif);
     out.bytes(kJfif, sizeof kJfif);
 
-    out.word(0xFFDB);
+    out.marker(marker::kDqt);
     out.word(dqtLength(state, use));
     for (uint32_t t = 0; t < 4; ++t) {
         if (!use.quant[t]) continue;
@@ -113,7 +118,7 @@ Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
         for (int k = 0; k < 64; ++k) wide ? out.word(static_cast<uint32_t>(table[k])) : out.byte(table[k]);
     }
 
-    out.word(0xFFC0);
+    out.marker(marker::kSof0);
     out.word(8 + 3u * state->frameComponents);
     out.byte(8);
     out.word(state->height);
@@ -126,18 +131,18 @@ Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
         out.byte(c.quantSel);
     }
 
-    out.word(0xFFC4);
+    out.marker(marker::kDht);
     out.word(dhtLength(state, use));
     for (uint32_t t = 0; t < 4; ++t) {
         if (use.dc[t]) putHuffmanTable(out, t, state->dcCodes[t]);
         if (use.ac[t]) putHuffmanTable(out, 16 + t, state->acCodes[t]);
     }
 
-    out.word(0xFFFE);
+    out.marker(marker::kCom);
     out.word(2 + kCommentPayload);
     out.zeros(kCommentPayload);
 
-    out.word(0xFFDA);
+    out.marker(marker::kSos);
     out.word(6 + 2u * state->scanComponents);
     out.byte(state->scanComponents);
     for (uint32_t i = 0; i < state->scanComponents; ++i) {

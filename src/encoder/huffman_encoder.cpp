@@ -1,6 +1,7 @@
 // Sequential Huffman coding of one scan (ITU-T T.81, F.1.2) and the bit
 // writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
 #include "encoder/encoder_state.h"
+#include "frame/markers.h"
 
 namespace jpg {
 
@@ -40,7 +41,7 @@ void putBits(EncoderState *state, uint32_t value, int32_t count) {
     while (total >= 8) {
         const auto byte = static_cast<uint8_t>(state->bitBuffer >> 16);
         storeByte(state, byte);
-        if (byte == 0xFF) storeByte(state, 0);
+        if (byte == marker::kPrefix) storeByte(state, marker::kStuffed);
         state->bitBuffer <<= 8;
         total -= 8;
     }
@@ -99,7 +100,7 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
 Result finishScan(EncoderState *state) {
     putBits(state, 0x7F, 7);
     if (state->outCount != 0) flushOutBuffer(state, state->outCount);
-    static constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
+    static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
     if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(kEoi), 2) != 2) state->writeFailed = true;
     return state->writeFailed ? Result::IoError : Result::Ok;
 }

@@ -4,6 +4,27 @@
 
 namespace jpg {
 
+void putBmpFileHeader(uint8_t *header, uint32_t fileSize, uint32_t pixelOffset) {
+    std::memset(header, 0, kBmpFileHeaderBytes);
+    header[0] = 'B';
+    header[1] = 'M';
+    putLe32(header + 2, fileSize);
+    putLe32(header + 10, pixelOffset);
+}
+
+void putBmpInfoHeader(uint8_t *info, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t sizeImage,
+                      uint32_t clrUsed) {
+    using namespace bmpinfo;
+    std::memset(info, 0, kBmpInfoHeaderBytes);
+    putLe32(info + kSize, kBmpInfoHeaderBytes);
+    putLe32(info + kWidth, width);
+    putLe32(info + kHeight, height);
+    putLe16(info + kPlanes, 1);
+    putLe16(info + kBitCount, bitCount);
+    putLe32(info + kSizeImage, sizeImage);
+    putLe32(info + kClrUsed, clrUsed);
+}
+
 Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, int32_t colourMode,
                        uint32_t &stride) {
     const uint32_t bits = colourMode == 1 ? 8 : 24;
@@ -15,26 +36,16 @@ Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, in
     const bool fits = fileSize <= 0xFFFFFFFFu;
     stride = static_cast<uint32_t>(wideStride);
 
-    Block block;
-    if (!block.allocate(kBmpInfoHeaderBytes + 4 * colours)) return Result::NoMemory;
-    Locked<uint8_t> info(block.handle());
-    if (!info) return Result::NoMemory;
-    using namespace bmpinfo;
-    putLe32(info.get() + kSize, kBmpInfoHeaderBytes);
-    putLe32(info.get() + kWidth, width);
-    putLe32(info.get() + kHeight, height);
-    putLe16(info.get() + kPlanes, 1);
-    putLe16(info.get() + kBitCount, bits);
-    putLe32(info.get() + kSizeImage, fits ? static_cast<uint32_t>(sizeImage) : 0);
-    putLe32(info.get() + kClrUsed, colours);
+    LockedBlock<uint8_t> info;
+    if (!info.make(kBmpInfoHeaderBytes + 4 * colours)) return Result::NoMemory;
+    putBmpInfoHeader(info.get(), width, height, bits, fits ? static_cast<uint32_t>(sizeImage) : 0, colours);
     for (uint32_t i = 0; i < colours; ++i) {
         uint8_t *entry = info.get() + kBmpInfoHeaderBytes + 4 * i;
         entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
     }
 
-    uint8_t header[kBmpFileHeaderBytes] = {'B', 'M'};
-    putLe32(header + 2, fits ? static_cast<uint32_t>(fileSize) : 0);
-    putLe32(header + 10, headerBytes);
+    uint8_t header[kBmpFileHeaderBytes];
+    putBmpFileHeader(header, fits ? static_cast<uint32_t>(fileSize) : 0, headerBytes);
 
     if (!file.writeAll(header, sizeof header) || !file.writeAll(info.get(), kBmpInfoHeaderBytes + 4 * colours))
         return Result::IoError;

@@ -31,6 +31,14 @@ constexpr uint64_t bmpStride(uint32_t bitCount, uint32_t width) {
     return ((static_cast<uint64_t>(bitCount) * width + 31) >> 3) & ~static_cast<uint64_t>(3);
 }
 
+// Fills the 14-byte file header: "BM", the file size, the offset of the rows.
+void putBmpFileHeader(uint8_t *header, uint32_t fileSize, uint32_t pixelOffset);
+
+// Fills a 40-byte BITMAPINFOHEADER of one plane, uncompressed rows and no
+// resolution; fields not named are 0.
+void putBmpInfoHeader(uint8_t *info, uint32_t width, uint32_t height, uint32_t bitCount, uint32_t sizeImage,
+                      uint32_t clrUsed);
+
 // Creates nothing: writes the file header, the 40-byte info header and, for
 // grey images (colourMode 1), the 256-entry grey ramp to `file`, which is
 // positioned at its start. `stride` receives the row length. Fields that a

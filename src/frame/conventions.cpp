@@ -4,17 +4,6 @@
 
 namespace jpg {
 
-thread_local int32_t singleComponent = 0;
-
-void swapWords(void *words, uint16_t count) {
-    auto *p = static_cast<uint8_t *>(words);
-    for (uint32_t i = 0; i < count; ++i, p += 2) {
-        const uint8_t t = p[0];
-        p[0] = p[1];
-        p[1] = t;
-    }
-}
-
 uint16_t roundUp(uint16_t value, uint16_t multiple) {
     const auto t = static_cast<uint16_t>(value + multiple - 1);
     return static_cast<uint16_t>(t - t % multiple);

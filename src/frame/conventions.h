@@ -1,5 +1,6 @@
-// Conventions shared by every stage: internal results, the two word helpers,
-// checked size arithmetic, and scope guards for memory blocks and files.
+// Conventions shared by every stage: internal results, byte-order helpers,
+// checked size arithmetic, the sample clamp, and scope guards for memory
+// blocks and files.
 #ifndef JPG_FRAME_CONVENTIONS_H
 #define JPG_FRAME_CONVENTIONS_H
 
@@ -22,14 +23,6 @@ enum class Result {
     NoMemory,     // a block could not be allocated or locked
     Damaged,      // output complete, but the input was damaged (a warning)
 };
-
-// The encoder's component choice for the running export (1: one grey
-// component). Each thread has its own, so concurrent exports never disturb
-// each other.
-extern thread_local int32_t singleComponent;
-
-// Exchanges the two bytes of each of `count` 16-bit words in place.
-void swapWords(void *words, uint16_t count);
 
 // `value` rounded up to a multiple of `multiple`, in unsigned 16-bit
 // arithmetic: t = value + multiple - 1 wraps at 65,536.
@@ -69,6 +62,9 @@ inline void putBe16(uint8_t *p, uint32_t v) {
     p[0] = static_cast<uint8_t>(v >> 8);
     p[1] = static_cast<uint8_t>(v);
 }
+
+// A value limited to the sample range 0..255.
+constexpr uint8_t clampToByte(int32_t v) { return static_cast<uint8_t>(v <= 0 ? 0 : v >= 255 ? 255 : v); }
 
 // A zero-filled movable global block owned by one scope: freed when the
 // scope ends unless released.
@@ -123,6 +119,43 @@ public:
 private:
     HGLOBAL handle_;
     T *ptr_;
+};
+
+// A zero-filled block made and locked by one owner, unlocked and freed when
+// the owner goes: the working buffers and tables of a call.
+template <typename T = uint8_t>
+class LockedBlock {
+public:
+    LockedBlock() = default;
+    ~LockedBlock() { reset(); }
+    LockedBlock(const LockedBlock &) = delete;
+    LockedBlock &operator=(const LockedBlock &) = delete;
+
+    // Makes and locks a block of `bytes` zero bytes; false when it fails.
+    bool make(uint32_t bytes) {
+        reset();
+        if (!block_.allocate(bytes)) return false;
+        ptr_ = static_cast<T *>(GlobalLock(block_.handle()));
+        return ptr_ != nullptr;
+    }
+    // The same for a size given as factors, refused when it exceeds
+    // kMaxBlockBytes.
+    bool make(std::initializer_list<uint64_t> factors) {
+        uint32_t bytes = 0;
+        return checkedProduct(factors, bytes) && make(bytes);
+    }
+    void reset() {
+        if (ptr_ != nullptr) GlobalUnlock(block_.handle());
+        ptr_ = nullptr;
+        block_.reset();
+    }
+    T *get() const { return ptr_; }
+    T *operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+
+private:
+    Block block_;
+    T *ptr_ = nullptr;
 };
 
 // An open file handle owned by one scope.

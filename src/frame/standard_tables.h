@@ -1,13 +1,20 @@
-// The example Huffman tables of ITU-T T.81 Annex K (Tables K.3 to K.6) as
-// BITS (number of codes of each length 1..16) and HUFFVAL lists. The encoder
-// codes with them; the decoder falls back on them when a scan selects a
-// table that no DHT segment defined.
+// Tables of ITU-T T.81 that both directions share: the zigzag order
+// (Figure A.6), and the example Huffman tables of Annex K (Tables K.3 to K.6)
+// as BITS (number of codes of each length 1..16) and HUFFVAL lists. The
+// encoder codes with the Huffman tables; the decoder falls back on them when
+// a scan selects a table that no DHT segment defined.
 #ifndef JPG_FRAME_STANDARD_TABLES_H
 #define JPG_FRAME_STANDARD_TABLES_H
 
 #include <cstdint>
 
 namespace jpg {
+
+// Natural (row by row) index of the k-th coefficient in zigzag order.
+inline constexpr uint8_t kZigzag[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                        12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                        35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                        58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 
 inline constexpr uint8_t kDcLuminanceCounts[16] = {0, 1, 5, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0};
 inline constexpr uint8_t kDcChrominanceCounts[16] = {0, 3, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0};

@@ -10,21 +10,11 @@
 #include <cstdint>
 
 #include "frame/conventions.h"
+#include "thumbnail/preview_layout.h"
 
 namespace jpg {
 
 constexpr int32_t thumbSteps[16] = {1, -1, 3, -3, 7, -7, 12, -12, 20, -20, 35, -35, 72, -72, 120, -120};
-
-// The preview grid that the reader decodes: 40 x 60 MCUs of 2 x 1 blocks.
-constexpr uint32_t kThumbMcusPerRow = 40;
-constexpr uint32_t kThumbMcuRows = 60;
-constexpr uint32_t kThumbMcus = kThumbMcusPerRow * kThumbMcuRows;  // 2400
-constexpr uint32_t kThumbSampleBytes = 4 * kThumbMcus;             // 9600
-constexpr uint32_t kThumbCodeBytes = 2 * kThumbMcus;               // 4800
-
-// Layout tags stored at offset 18 of the segment.
-constexpr uint16_t kThumbLayoutGrouped = 0;
-constexpr uint16_t kThumbLayoutSequential = 1;
 
 // The coder's and decoder's running predictions.
 struct ThumbnailCodec {
