@@ -25,6 +25,9 @@ const char *opName(Op op) {
         case Op::Read: return "read";
         case Op::Write: return "write";
         case Op::Seek: return "seek";
+        case Op::Random: return "random";
+        case Op::Clash: return "name clash";
+        case Op::Mode: return "mode";
         default: return "?";
     }
 }
@@ -53,7 +56,7 @@ void failEveryOperation(const TempDir &dir, const Call &call) {
     const std::vector<std::string> after = dir.entries();
     const Bytes sentinel = {'o', 'l', 'd'};
 
-    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek}) {
+    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek, Op::Random, Op::Clash, Op::Mode}) {
         for (int n = 1;; ++n) {
             ASSERT_LT(n, 100000) << opName(op);
             if (!call.output.empty()) testutil::writeFile(call.output, sentinel);
@@ -113,6 +116,42 @@ TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
     testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(9, 17, 1)));
     failEveryOperation(f.dir, {[&] { return iExportJPG(grey.c_str(), greyJpeg.c_str(), 0, 7); }, greyJpeg, 0, {}});
     failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
+}
+
+// A temporary name found taken is passed over for another, 100 names at
+// most; when no source of randomness answers there is no name at all. Either
+// way the call fails with its own failure status and leaves nothing behind.
+TEST(Robustness, OutputsGiveUpAfterAHundredTakenNames) {
+    Files f;
+    const struct {
+        std::function<int32_t()> run;
+        int32_t failure;
+    } calls[] = {
+        {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, 2},
+        {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, 1},
+    };
+    for (const auto &call : calls) {
+        const Bytes sentinel = {'o', 'l', 'd'};
+        testutil::writeFile(f.out, sentinel);
+        const std::vector<std::string> entries = f.dir.entries();
+        jpg::faults::reset();
+        jpg::faults::failNth(Op::Clash, 1, 99);
+        EXPECT_EQ(call.run(), 0);
+        EXPECT_EQ(jpg::faults::calls(Op::Clash), 100);
+        EXPECT_NE(testutil::readFile(f.out), sentinel);
+        for (const auto &[op, times] : {std::pair{Op::Clash, 100}, std::pair{Op::Random, 2}}) {
+            testutil::writeFile(f.out, sentinel);
+            jpg::faults::reset();
+            jpg::faults::failNth(op, 1, times);
+            EXPECT_EQ(call.run(), call.failure) << opName(op);
+            EXPECT_EQ(jpg::faults::calls(op), times) << opName(op);
+            EXPECT_EQ(testutil::readFile(f.out), sentinel);
+            EXPECT_EQ(f.dir.entries(), entries);
+        }
+        jpg::faults::reset();
+        EXPECT_EQ(jpg::faults::heldFiles(), 0);
+        EXPECT_EQ(jpg::faults::heldBlocks(), 0);
+    }
 }
 
 TEST(Robustness, PreviewSurvivesEveryFailedAllocation) {

@@ -36,6 +36,8 @@ const char kUsage[] =
     "  --help                          this text\n"
     "  --version                       the version\n"
     "\n"
+    "OUT is replaced whole by a new file made beside it (its mode kept; a link at OUT is replaced)\n"
+    "\n"
     "exit status: 0 success, 1 nothing written, 2 written with a warning\n";
 
 int usageError(const char *message) {

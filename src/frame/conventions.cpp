@@ -1,6 +1,6 @@
 #include "frame/conventions.h"
 
-#include <atomic>
+#include <utility>
 
 namespace jpg {
 
@@ -20,35 +20,64 @@ bool checkedProduct(std::initializer_list<uint64_t> factors, uint32_t &out) {
     return true;
 }
 
+bool TemporaryFile::create(const std::string &prefix, bool ownerOnly) {
+    static constexpr char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz234567";
+    remove();
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        uint8_t random[12];
+        if (!unguessableBytes(random, sizeof random)) return false;
+        std::string name = prefix;
+        for (const uint8_t byte : random) name += kAlphabet[byte & 31];
+        bool taken = false;
+        const HFILE file = createNewFile(name.c_str(), ownerOnly, taken);
+        if (file != HFILE_ERROR) {
+            file_.adopt(file);
+            path_ = std::move(name);
+            return true;
+        }
+        if (!taken) return false;
+    }
+    return false;
+}
+
+bool TemporaryFile::createIn(const std::string &directory, const std::string &stem, bool ownerOnly) {
+    if (directory.empty()) return create(stem, ownerOnly);
+    const char last = directory.back();
+    const bool separated = last == '/' || last == '\\';
+    return create(directory + (separated ? "" : "/") + stem, ownerOnly);
+}
+
+void TemporaryFile::remove() {
+    file_.close();
+    if (!path_.empty()) removeFile(path_.c_str());
+    path_.clear();
+}
+
+void TemporaryFile::keep() {
+    file_.close();
+    path_.clear();
+}
+
 bool OutputFile::create(const char *destination) {
     abandon();
     if (destination == nullptr || *destination == '\0') return false;
-    static std::atomic<unsigned> serial{0};
     destination_ = destination;
-    temporary_ = destination_ + ".part" + std::to_string(serial.fetch_add(1));
-    const HFILE file = _lcreat(temporary_.c_str(), 0);
-    if (file == HFILE_ERROR) {
-        temporary_.clear();
-        return false;
-    }
-    file_.adopt(file);
+    if (!temporary_.create(destination_ + ".part-")) return false;
+    // An existing destination lends its permission bits at once, so the
+    // data is never readable more widely than the file it replaces. Without
+    // them the file keeps the mode it was created with.
+    copyPermissions(destination, temporary_.get());
     return true;
 }
 
 bool OutputFile::commit() {
-    if (temporary_.empty() || !file_.isOpen()) return false;
-    if (!file_.close() || !replaceFile(temporary_.c_str(), destination_.c_str())) {
+    if (!temporary_.exists() || !temporary_.file().isOpen()) return false;
+    if (!temporary_.close() || !replaceFile(temporary_.path().c_str(), destination_.c_str())) {
         abandon();
         return false;
     }
-    temporary_.clear();
+    temporary_.keep();
     return true;
-}
-
-void OutputFile::abandon() {
-    file_.close();
-    if (!temporary_.empty()) removeFile(temporary_.c_str());
-    temporary_.clear();
 }
 
 }  // namespace jpg

@@ -200,10 +200,49 @@ private:
     HFILE file_ = HFILE_ERROR;
 };
 
+// A new file under a name nobody can foresee, removed with its content when
+// the object goes unless kept. It is created exclusively, so it never
+// follows a link planted under its name nor truncates a file that is there.
+class TemporaryFile {
+public:
+    // Tries this many names before giving up.
+    static constexpr int kAttempts = 100;
+
+    TemporaryFile() = default;
+    ~TemporaryFile() { remove(); }
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+
+    // Creates a new, empty file named `prefix` followed by 12 random
+    // characters (a-z, 2-7), open for reading and writing. A name in use is
+    // passed over for another. Mode 0666 less the umask, or 0600 when
+    // `ownerOnly` (for copies of data that may be private).
+    bool create(const std::string &prefix, bool ownerOnly = false);
+    // The same, in `directory` (the current one when empty), the name
+    // starting with `stem`.
+    bool createIn(const std::string &directory, const std::string &stem, bool ownerOnly = false);
+    // Closes the file and keeps its name, still to be removed.
+    bool close() { return file_.close(); }
+    // Closes the file and removes it.
+    void remove();
+    // Closes the file; it stays on disk and is no longer this object's.
+    void keep();
+
+    const std::string &path() const { return path_; }
+    HFILE get() const { return file_.get(); }
+    const OpenFile &file() const { return file_; }
+    bool exists() const { return !path_.empty(); }
+
+private:
+    OpenFile file_;
+    std::string path_;
+};
+
 // An output file written under a temporary name beside its destination and
 // moved into place by commit(), so that a reader of the destination never
 // sees a half-written file and a failed call leaves an existing file as it
-// was. Without commit() the temporary file is removed.
+// was. Without commit() the temporary file is removed. The finished file
+// has the permission bits of the file it replaces, or those of any new file.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -214,15 +253,14 @@ public:
     bool create(const char *destination);
     // Closes the file and moves it over the destination.
     bool commit();
-    void abandon();
+    void abandon() { temporary_.remove(); }
 
-    HFILE get() const { return file_.get(); }
-    const OpenFile &file() const { return file_; }
+    HFILE get() const { return temporary_.get(); }
+    const OpenFile &file() const { return temporary_.file(); }
 
 private:
-    OpenFile file_;
+    TemporaryFile temporary_;
     std::string destination_;
-    std::string temporary_;
 };
 
 }  // namespace jpg

@@ -76,6 +76,19 @@ namespace jpg {
 
 // File operations beyond the _l* set: output files are written under a
 // temporary name beside their destination and moved into place at the end.
+
+// Creates the file `path` for reading and writing only when nothing has that
+// name yet: an existing file is never truncated and a link is never
+// followed. A new file gets 0666 less the umask, or 0600 when `ownerOnly`
+// (on Windows the directory's default security). On failure `taken` tells
+// whether the name was in use.
+HFILE createNewFile(const char *path, bool ownerOnly, bool &taken);
+// Fills `out` with `count` bytes that another process cannot foresee; false
+// when no source answered.
+bool unguessableBytes(void *out, std::size_t count);
+// Gives the open file the permission bits of the regular file that `path`
+// names (following a link); false when there is none or they were not set.
+bool copyPermissions(const char *path, HFILE file);
 bool replaceFile(const char *fromPath, const char *toPath);
 bool removeFile(const char *path);
 // True when both paths name the same existing file.
@@ -91,12 +104,16 @@ bool sameFile(const char *a, const char *b);
 namespace jpg::faults {
 
 // Gdi covers the creation of palettes, device contexts and bitmaps; Thread
-// the start of a worker thread.
-enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Thread, Count };
+// the start of a worker thread. Create covers _lcreat and createNewFile; for
+// the new-file creation, Clash makes it find its name taken. Random is one
+// source of randomness (the system call, then the random device), Mode the
+// copy of permission bits.
+enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Thread, Random, Clash, Mode, Count };
 
-// Makes the n-th call (1-based, counted from now) of the operation fail;
-// n = 0 clears it. Allocation failure covers GlobalAlloc and LocalAlloc.
-void failNth(Op op, int n);
+// Makes the n-th call (1-based, counted from now) of the operation fail, and
+// the `times` - 1 calls after it; n = 0 clears it. Allocation failure covers
+// GlobalAlloc and LocalAlloc.
+void failNth(Op op, int n, int times = 1);
 // Clears every planned failure and the call counters.
 void reset();
 // Calls of the operation since the last reset.

@@ -6,6 +6,10 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if __has_include(<sys/random.h>)
+#include <sys/random.h>
+#define JPG_HAVE_GETRANDOM 1
+#endif
 
 #include <array>
 #include <atomic>
@@ -26,6 +30,7 @@ constexpr std::size_t kOps = static_cast<std::size_t>(Op::Count);
 struct jpg::faults::Plan {
     std::array<std::atomic<int>, kOps> calls{};
     std::array<std::atomic<int>, kOps> failAt{};
+    std::array<std::atomic<int>, kOps> failTimes{};
     std::atomic<bool> fired{false};
     std::atomic<int> heldBlocks{0};
     std::atomic<int> heldFiles{0};
@@ -135,6 +140,67 @@ int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*style*/) {
 
 namespace jpg {
 
+HFILE createNewFile(const char *path, bool ownerOnly, bool &taken) {
+    taken = false;
+    if (shouldFail(Op::Create) || path == nullptr) return HFILE_ERROR;
+    if (shouldFail(Op::Clash)) {
+        taken = true;
+        return HFILE_ERROR;
+    }
+    int fd = -1;
+    do {
+        fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) taken = errno == EEXIST;
+    return track(fd);
+}
+
+namespace {
+
+// Reads all `count` bytes from `fd`; false on an error or the end.
+bool readAll(int fd, uint8_t *out, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::read(fd, out, count);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        out += n;
+        count -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool unguessableBytes(void *out, std::size_t count) {
+    auto *bytes = static_cast<uint8_t *>(out);
+#if defined(JPG_HAVE_GETRANDOM)
+    // The system call first: it needs no file and works in a chroot.
+    if (!shouldFail(Op::Random)) {
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::getrandom(bytes + done, count - done, GRND_NONBLOCK);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        if (done == count) return true;
+    }
+#endif
+    if (shouldFail(Op::Random)) return false;
+    const int fd = ::open("/dev/urandom", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = readAll(fd, bytes, count);
+    ::close(fd);
+    return ok;
+}
+
+bool copyPermissions(const char *path, HFILE file) {
+    if (shouldFail(Op::Mode) || path == nullptr || file < 0) return false;
+    struct stat st {};
+    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::fchmod(file, st.st_mode & 0777) == 0;
+}
+
 bool replaceFile(const char *fromPath, const char *toPath) {
     return ::rename(fromPath, toPath) == 0;
 }
@@ -157,19 +223,25 @@ bool shouldFail(Op op) {
     Plan &p = plan();
     const int call = ++p.calls[i];
     const int at = p.failAt[i];
-    if (at != 0 && call == at) {
+    if (at != 0 && call >= at && call - at < p.failTimes[i]) {
         p.fired = true;
         return true;
     }
     return false;
 }
 
-void failNth(Op op, int n) { plan().failAt[static_cast<std::size_t>(op)] = n < 0 ? 0 : n; }
+void failNth(Op op, int n, int times) {
+    const auto i = static_cast<std::size_t>(op);
+    Plan &p = plan();
+    p.failTimes[i] = times < 1 ? 1 : times;
+    p.failAt[i] = n < 0 ? 0 : n;
+}
 
 void reset() {
     Plan &p = plan();
     for (auto &c : p.calls) c = 0;
     for (auto &f : p.failAt) f = 0;
+    for (auto &t : p.failTimes) t = 0;
     p.fired = false;
 }
 

@@ -5,7 +5,57 @@
 
 #include "frame/platform.h"
 
+#include <atomic>
+
 namespace jpg {
+
+HFILE createNewFile(const char *path, bool /*ownerOnly*/, bool &taken) {
+    taken = false;
+    if (path == nullptr) return HFILE_ERROR;
+    // The sharing of _lcreat; CREATE_NEW fails on any existing name.
+    HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return HFILE_ERROR;
+    }
+    // A 32-bit file handle is the kernel handle, as _lcreat returns it.
+    return static_cast<HFILE>(reinterpret_cast<INT_PTR>(h));
+}
+
+namespace {
+
+// One step of the SplitMix64 generator: a bijective mix of a 64-bit value.
+uint64_t mix(uint64_t &state) {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+}
+
+}  // namespace
+
+bool unguessableBytes(void *out, std::size_t count) {
+    // The process id and a counter keep names apart between processes and
+    // calls; the performance counter makes them hard to foresee. The DLL
+    // imports nothing beyond the kernel for this.
+    static std::atomic<uint32_t> serial{0};
+    LARGE_INTEGER ticks{};
+    QueryPerformanceCounter(&ticks);
+    uint64_t seed = static_cast<uint64_t>(ticks.QuadPart);
+    uint64_t state = (static_cast<uint64_t>(GetCurrentProcessId()) << 32 | serial.fetch_add(1)) ^ mix(seed);
+    auto *bytes = static_cast<uint8_t *>(out);
+    for (std::size_t i = 0; i < count; i += 8) {
+        const uint64_t word = mix(state);
+        for (std::size_t k = 0; k < 8 && i + k < count; ++k) bytes[i + k] = static_cast<uint8_t>(word >> (8 * k));
+    }
+    return true;
+}
+
+// Windows files carry access lists, which a new file inherits from its
+// directory: there are no permission bits to copy.
+bool copyPermissions(const char * /*path*/, HFILE /*file*/) { return true; }
 
 bool replaceFile(const char *fromPath, const char *toPath) {
     return MoveFileExA(fromPath, toPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
@@ -33,7 +83,7 @@ bool sameFile(const char *a, const char *b) {
 
 namespace jpg::faults {
 
-void failNth(Op, int) {}
+void failNth(Op, int, int) {}
 void reset() {}
 int calls(Op) { return 0; }
 bool fired() { return false; }

@@ -528,6 +528,30 @@ void roundtripGroup() {
         CHECK_MSG(d.psnr > (channels == 1 ? 38.0 : 27.0), "channels " + std::to_string(channels) + ": " + describe(d));
         note("round trip, " + std::to_string(channels) + " channel(s): " + describe(d));
     }
+
+    // Outputs are created new (CREATE_NEW) under names nobody can foresee:
+    // files under the names the temporary copies once had (the output's name
+    // and .part0 to .part9) stay as they are, and no copy is left behind.
+    const std::string bmp = work("source.bmp");
+    const std::string jpeg = work("roundtrip.jpg");
+    const std::string back = work("back.bmp");
+    const Bytes wantJpeg = readFile(jpeg);
+    const Bytes wantBack = readFile(back);
+    DeleteFileA(jpeg.c_str());
+    DeleteFileA(back.c_str());
+    for (const std::string &out : {jpeg, back})
+        for (uint8_t n = 0; n <= 9; ++n) writeFile(out + ".part" + std::to_string(n), {n});
+    const int planted = filesIn(workDir);
+    for (int round = 0; round < 2; ++round) {  // a new output, then one replacing it
+        CHECK_EQ(lib.exportJpg(bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+        CHECK_EQ(lib.importJpg(jpeg.c_str(), back.c_str()), 0);
+        CHECK(readFile(jpeg) == wantJpeg);
+        CHECK(readFile(back) == wantBack);
+        CHECK_EQ(filesIn(workDir), planted + 2);
+    }
+    for (const std::string &out : {jpeg, back})
+        for (uint8_t n = 0; n <= 9; ++n) CHECK(readFile(out + ".part" + std::to_string(n)) == Bytes{n});
+    CHECK_EQ(deleteWorkFiles(), 0);
 }
 
 // =============================================================================

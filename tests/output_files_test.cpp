@@ -1,0 +1,204 @@
+// Output files: created exclusively under names nobody can plant in advance,
+// moved over their destination whole, with the permission bits of the file
+// they replace.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "frame/conventions.h"
+#include "jpg.h"
+#include "test_util.h"
+
+using namespace testutil;
+
+namespace {
+
+std::string tool(const std::string &arguments) { return std::string(JPGTOOL_PATH) + " " + arguments; }
+
+bool isLinkTo(const std::string &path, const std::string &target) {
+    char buffer[4096];
+    const ssize_t n = ::readlink(path.c_str(), buffer, sizeof buffer);
+    return n > 0 && std::string(buffer, static_cast<size_t>(n)) == target;
+}
+
+unsigned modeOf(const std::string &path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 01000000;
+}
+
+// Sets the process's umask for one scope.
+struct Umask {
+    explicit Umask(mode_t mask) : old(::umask(mask)) {}
+    ~Umask() { ::umask(old); }
+    mode_t old;
+};
+
+}  // namespace
+
+// Until now every output went first to `<output>.part<N>`, N counting the
+// process's outputs from 0, opened without O_EXCL: a link planted there
+// redirected the write, and a file there was truncated and removed.
+TEST(OutputFiles, NothingUnderTheOldTemporaryNamesIsTouched) {
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), bmpBytes(photoImage(35, 19, 3)));
+    ASSERT_EQ(iExportJPG(dir.file("in.bmp").c_str(), dir.file("in.jpg").c_str(), 1, 3), 0);
+    const struct {
+        const char *arguments;
+        const char *output;
+    } commands[] = {
+        {"import in.jpg out.bmp", "out.bmp"},
+        {"export in.bmp out.jpg", "out.jpg"},
+        {"preview in.jpg preview.bmp", "preview.bmp"},
+        {"show in.bmp shown.bmp", "shown.bmp"},
+    };
+    // What each command writes in a clean directory.
+    std::vector<Bytes> expected;
+    for (const auto &c : commands) {
+        ASSERT_EQ(run("cd " + dir.path() + " && " + tool(c.arguments) + " >/dev/null 2>&1"), 0) << c.arguments;
+        expected.push_back(readFile(dir.file(c.output)));
+        ::unlink(dir.file(c.output).c_str());
+    }
+    const Bytes notes = {'n', 'o', 't', 'e', 's'};
+    writeFile(dir.file("notes.txt"), notes);
+
+    for (const bool links : {true, false}) {
+        SCOPED_TRACE(links ? "links" : "regular files");
+        for (size_t i = 0; i < std::size(commands); ++i) {
+            const std::string output = dir.file(commands[i].output);
+            ::unlink(output.c_str());
+            for (int n = 0; n <= 9; ++n) {
+                const std::string part = output + ".part" + std::to_string(n);
+                ::unlink(part.c_str());
+                if (!links) {
+                    writeFile(part, {static_cast<uint8_t>(n)});
+                } else if (n % 2 == 0) {
+                    ASSERT_EQ(::symlink(dir.file("notes.txt").c_str(), part.c_str()), 0);
+                } else {  // a dangling link must not bring its target into being
+                    ASSERT_EQ(::symlink(dir.file("planted" + std::to_string(n)).c_str(), part.c_str()), 0);
+                }
+            }
+            const std::vector<std::string> before = dir.entries();
+            ASSERT_EQ(run("cd " + dir.path() + " && " + tool(commands[i].arguments) + " >/dev/null 2>&1"), 0)
+                << commands[i].arguments;
+            EXPECT_EQ(readFile(output), expected[i]) << commands[i].arguments;
+            std::vector<std::string> now = before;
+            if (std::find(now.begin(), now.end(), commands[i].output) == now.end()) {
+                now.push_back(commands[i].output);
+                std::sort(now.begin(), now.end());
+            }
+            EXPECT_EQ(dir.entries(), now) << commands[i].arguments;
+            EXPECT_EQ(readFile(dir.file("notes.txt")), notes);
+            for (int n = 0; n <= 9; ++n) {
+                const std::string part = output + ".part" + std::to_string(n);
+                if (!links)
+                    EXPECT_EQ(readFile(part), Bytes{static_cast<uint8_t>(n)}) << part;
+                else
+                    EXPECT_TRUE(isLinkTo(part, dir.file(n % 2 == 0 ? "notes.txt" : "planted" + std::to_string(n))))
+                        << part;
+            }
+        }
+    }
+}
+
+TEST(OutputFiles, AReplacedFileKeepsItsModeANewOneFollowsTheUmask) {
+    const Umask mask(027);
+    TempDir dir;
+    const std::string bmp = dir.file("in.bmp");
+    const std::string jpeg = dir.file("in.jpg");
+    writeFile(bmp, bmpBytes(photoImage(20, 12, 3)));
+    ASSERT_EQ(iExportJPG(bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+    EXPECT_EQ(modeOf(jpeg), 0640u);
+
+    const std::string out = dir.file("out.bmp");
+    writeFile(out, {1});
+    ASSERT_EQ(::chmod(out.c_str(), 0600), 0);
+    ASSERT_EQ(iImportJPG(jpeg.c_str(), out.c_str()), 0);
+    EXPECT_EQ(modeOf(out), 0600u);
+    EXPECT_GT(readFile(out).size(), 1u);
+
+    // A destination that is a link is replaced by a regular file with the
+    // mode of the file the link named; that file stays as it was.
+    const std::string target = dir.file("target.bmp");
+    writeFile(target, {2});
+    ASSERT_EQ(::chmod(target.c_str(), 0604), 0);
+    const std::string link = dir.file("link.bmp");
+    ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+    ASSERT_EQ(iImportJPG(jpeg.c_str(), link.c_str()), 0);
+    struct stat st {};
+    ASSERT_EQ(::lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(readFile(link), readFile(out));
+    EXPECT_EQ(readFile(target), Bytes{2});
+}
+
+// Two processes export different pictures to one file, 20 times each, while
+// this one keeps reading it: every read finds one whole picture.
+TEST(OutputFiles, TwoProcessesWritingOneDestination) {
+    TempDir dir;
+    Bytes reference[2];
+    for (int p = 0; p < 2; ++p) {
+        const std::string bmp = dir.file("in" + std::to_string(p) + ".bmp");
+        writeFile(bmp, bmpBytes(photoImage(120 + 40 * p, 90, 3, p + 1)));
+        ASSERT_EQ(iExportJPG(bmp.c_str(), dir.file("ref.jpg").c_str(), 1, 3), 0);
+        reference[p] = readFile(dir.file("ref.jpg"));
+    }
+    ::unlink(dir.file("ref.jpg").c_str());
+    const std::string out = dir.file("out.jpg");
+    std::string loop[2];
+    for (int p = 0; p < 2; ++p)
+        loop[p] = "(for i in $(seq 20); do " + tool("export in" + std::to_string(p) + ".bmp out.jpg") +
+                  " || exit 1; done)";
+    std::atomic<bool> done{false};
+    int status = -1;
+    std::thread writers([&] {
+        status = run("cd " + dir.path() + " && " + loop[0] + " & a=$!; cd " + dir.path() + " && " + loop[1] +
+                     " & b=$!; wait $a && wait $b");
+        done = true;
+    });
+    int reads = 0;
+    int bad = 0;
+    while (!done) {
+        if (!fileExists(out)) continue;
+        const Bytes now = readFile(out);
+        ++reads;
+        if (now != reference[0] && now != reference[1]) ++bad;
+    }
+    writers.join();
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(bad, 0) << "of " << reads << " reads";
+    const Bytes last = readFile(out);
+    EXPECT_TRUE(last == reference[0] || last == reference[1]);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"in0.bmp", "in1.bmp", "out.jpg"}));
+}
+
+// The scratch file a caller makes in a directory of its choice.
+TEST(OutputFiles, TemporaryFileIsNewPrivateOnAskingAndGoesWithItsOwner) {
+    const Umask mask(022);
+    TempDir dir;
+    std::string kept;
+    {
+        jpg::TemporaryFile a;
+        jpg::TemporaryFile b;
+        ASSERT_TRUE(a.createIn(dir.path(), "copy-", true));
+        ASSERT_TRUE(b.createIn(dir.path() + "/", "copy-"));
+        EXPECT_NE(a.path(), b.path());
+        EXPECT_EQ(a.path().rfind(dir.file("copy-"), 0), 0u) << a.path();
+        EXPECT_EQ(a.path().size(), dir.file("copy-").size() + 12);
+        EXPECT_EQ(modeOf(a.path()), 0600u);
+        EXPECT_EQ(modeOf(b.path()), 0644u);
+        EXPECT_TRUE(a.file().writeAll("data", 4));
+        EXPECT_EQ(readFile(a.path()), (Bytes{'d', 'a', 't', 'a'}));
+        kept = b.path();
+        b.keep();
+        EXPECT_EQ(dir.entries().size(), 2u);
+    }
+    EXPECT_EQ(dir.entries().size(), 1u);
+    EXPECT_TRUE(fileExists(kept));
+    jpg::TemporaryFile missing;
+    EXPECT_FALSE(missing.createIn(dir.file("no/such/dir"), "x"));
+    EXPECT_EQ(jpg::faults::heldFiles(), 0);
+}
