@@ -74,6 +74,50 @@ TEST(Parser, AcceptsGreyAndColourFramesAndStopsAfterTheScanHeader) {
     EXPECT_EQ(p.state.colourMode, 3);
 }
 
+TEST(Parser, ThreeComponentsAreRgbByTheirIdentifiersOrAnAdobeSegment) {
+    using jpg::ColourSpace;
+    auto adobe = [](int transform, size_t length = 12) {
+        Bytes body = {'A', 'd', 'o', 'b', 'e', 0, 100, 0, 0, 0, 0, static_cast<uint8_t>(transform)};
+        body.resize(length, 0);
+        return segment(0xEE, body);
+    };
+    auto withSegment = [](const Bytes &file, const Bytes &extra) {  // right after SOI
+        return concat({Bytes(file.begin(), file.begin() + 2), extra, Bytes(file.begin() + 2, file.end())});
+    };
+    auto beforeScan = [](const Bytes &file, const Bytes &extra) {
+        size_t at = 2;
+        while (!(file[at] == 0xFF && file[at + 1] == 0xDA)) at += 2 + (file[at + 2] << 8 | file[at + 3]);
+        return concat({Bytes(file.begin(), file.begin() + at), extra, Bytes(file.begin() + at, file.end())});
+    };
+    const Bytes rgbIds = colourBlockJpeg('R', 'G', 'B'), otherIds = colourBlockJpeg(0, 1, 2),
+                ycc = colourBlockJpeg();
+    const struct {
+        const char *name;
+        Bytes file;
+        ColourSpace expected;
+    } cases[] = {
+        {"grey", greyBlockJpeg(), ColourSpace::Grey},
+        {"1, 2, 3", ycc, ColourSpace::YCbCr},
+        {"1, 2, 3 with Adobe transform 0", withSegment(ycc, adobe(0)), ColourSpace::YCbCr},
+        {"R, G, B", rgbIds, ColourSpace::Rgb},
+        {"R, G, B with Adobe transform 1", withSegment(rgbIds, adobe(1)), ColourSpace::Rgb},
+        {"0, 1, 2", otherIds, ColourSpace::YCbCr},
+        {"0, 1, 2 with Adobe transform 0", withSegment(otherIds, adobe(0, 14)), ColourSpace::Rgb},
+        {"0, 1, 2 with Adobe transform 1", withSegment(otherIds, adobe(1)), ColourSpace::YCbCr},
+        {"0, 1, 2 with an Adobe segment after the frame", beforeScan(otherIds, adobe(0)), ColourSpace::Rgb},
+        {"0, 1, 2 with a short Adobe segment", withSegment(otherIds, adobe(0, 11)), ColourSpace::YCbCr},
+        {"0, 1, 2 with an empty APP14", withSegment(otherIds, segment(0xEE, {})), ColourSpace::YCbCr},
+        {"0, 1, 2 with another APP14", withSegment(otherIds, segment(0xEE, {'A', 'd', 'o', 'b', 'x', 0, 0, 0, 0, 0, 0, 0})),
+         ColourSpace::YCbCr},
+    };
+    for (const auto &c : cases) {
+        const Parsed p = parse(c.file);
+        ASSERT_EQ(p.result, Result::Ok) << c.name;
+        EXPECT_EQ(p.info.colourSpace, c.expected) << c.name;
+        EXPECT_NE(p.info.colourReason, nullptr) << c.name;
+    }
+}
+
 TEST(Parser, FillBytesStrayZerosAndForeignSegmentsOfAnySizeAreSkipped) {
     Bytes app1(40000, 0xAB);
     Bytes big(65533, 0x11);

@@ -18,6 +18,10 @@ namespace jpg {
 constexpr uint32_t kInputChunkBytes = 32768;
 constexpr uint32_t kMaxScanComponents = 4;
 
+// The colours of a decoded frame: one grey component, or three components
+// that are Y, Cb, Cr (converted) or R, G, B (taken as they are).
+enum class ColourSpace : uint8_t { Grey, YCbCr, Rgb };
+
 // What the marker parser learns beyond the record.
 struct HeaderFacts {
     // Frame component index of each scan component, in scan order.
@@ -31,6 +35,12 @@ struct HeaderFacts {
     // Marker code of the last frame header of a kind the decoder does not
     // handle (progressive, lossless, arithmetic-coded), 0 when none.
     uint8_t skippedFrameMarker = 0;
+    // Transform flag of the last Adobe APP14 segment (0: R, G, B; 1: YCbCr;
+    // 2: YCCK), -1 when the file has none.
+    int16_t adobeTransform = -1;
+    // How the components become colours, and why (set with an accepted scan).
+    ColourSpace colourSpace = ColourSpace::Grey;
+    const char *colourReason = nullptr;
     // Why the headers were refused, in plain words (null when accepted).
     const char *reason = nullptr;
 };
@@ -60,6 +70,7 @@ Result readQuantTables(HeaderReader &r);
 Result readScanHeader(HeaderReader &r);
 Result readRestartInterval(HeaderReader &r);
 Result readJfifHeader(HeaderReader &r);
+Result readAdobeSegment(HeaderReader &r);
 Result skipSegment(HeaderReader &r);
 
 // Fills a table block with a standard table of ITU-T T.81 Annex K: table 0

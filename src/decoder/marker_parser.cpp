@@ -54,6 +54,31 @@ bool codeLengthsFit(const uint8_t *counts) {
     return true;
 }
 
+// Three components are Y, Cb, Cr unless the file says R, G, B: by the
+// identifiers 'R', 'G', 'B' or by an Adobe segment's transform 0. The
+// identifiers 1, 2, 3 are Y, Cb, Cr whatever else the file carries.
+void decideColourSpace(const DecoderState &s, HeaderFacts &facts) {
+    if (s.frameComponents == 1) {
+        facts.colourSpace = ColourSpace::Grey;
+        facts.colourReason = "one component";
+        return;
+    }
+    const ComponentSpec *c = s.components;
+    if (c[0].id == 1 && c[1].id == 2 && c[2].id == 3) {
+        facts.colourSpace = ColourSpace::YCbCr;
+        facts.colourReason = "the components are 1, 2, 3";
+    } else if (c[0].id == 'R' && c[1].id == 'G' && c[2].id == 'B') {
+        facts.colourSpace = ColourSpace::Rgb;
+        facts.colourReason = "the components are 'R', 'G', 'B'";
+    } else if (facts.adobeTransform == 0) {
+        facts.colourSpace = ColourSpace::Rgb;
+        facts.colourReason = "an Adobe segment says transform 0 (no colour conversion)";
+    } else {
+        facts.colourSpace = ColourSpace::YCbCr;
+        facts.colourReason = "neither 'R', 'G', 'B' components nor an Adobe segment with transform 0";
+    }
+}
+
 }  // namespace
 
 Result readFrameHeader(HeaderReader &r) {
@@ -209,6 +234,17 @@ Result readJfifHeader(HeaderReader &r) {
     return Result::Ok;
 }
 
+// An APP14 segment is Adobe's when it starts with "Adobe" and holds the
+// version, two flag words and the transform byte; any other APP14 segment,
+// or a shorter one, is skipped like any segment.
+Result readAdobeSegment(HeaderReader &r) {
+    uint32_t n = 0;
+    if (const Result res = readBody(r, n); res != Result::Ok) return res;
+    constexpr uint32_t kAdobeBodyBytes = 12;
+    if (n >= kAdobeBodyBytes && std::memcmp(r.scratch, "Adobe", 5) == 0) r.facts->adobeTransform = r.scratch[11];
+    return Result::Ok;
+}
+
 Result skipSegment(HeaderReader &r) {
     uint32_t n = 0;
     return readBody(r, n);
@@ -245,6 +281,7 @@ Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts) {
             case marker::kDqt: res = readQuantTables(r); break;
             case marker::kDri: res = readRestartInterval(r); break;
             case marker::kApp0: res = readJfifHeader(r); break;
+            case marker::kApp14: res = readAdobeSegment(r); break;
             default:
                 if (marker::isFrameMarker(code)) facts.skippedFrameMarker = code;
                 res = skipSegment(r);
@@ -253,6 +290,7 @@ Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts) {
         if (res != Result::Ok) return res;
         if (code == marker::kSos) break;
     }
+    decideColourSpace(*state, facts);
 
     // Tables that the scan selects and no DHT defined: the standard ones.
     for (uint32_t j = 0; j < state->scanComponents; ++j) {

@@ -64,6 +64,25 @@ void upsampleStrip(const DecodeContext &ctx, uint32_t planeStride, uint8_t *cons
     }
 }
 
+namespace {
+
+// R, G, B planes to B, G, R pixels, the samples as they are.
+void interleaveRgbRows(const uint8_t *const plane[3], uint8_t *out, uint32_t rows, uint32_t stride,
+                       uint32_t planeStride, uint32_t width) {
+    for (uint32_t y = 0; y < rows; ++y, out += stride) {
+        const size_t at = size_t{y} * planeStride;
+        const uint8_t *pr = plane[0] + at, *pg = plane[1] + at, *pb = plane[2] + at;
+        uint8_t *o = out;
+        for (uint32_t x = 0; x < width; ++x, o += 3) {
+            o[0] = pb[x];
+            o[1] = pg[x];
+            o[2] = pr[x];
+        }
+    }
+}
+
+}  // namespace
+
 void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
                       uint32_t stride, uint32_t planeStride) {
     const uint32_t width = ctx.state->width;
@@ -72,9 +91,14 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
         for (uint32_t y = 0; y < rows; ++y, grey += planeStride, out += stride) std::memcpy(out, grey, width);
         return;
     }
-    // The planes are in scan order; Y, Cb and Cr are frame components 0, 1, 2.
+    // The planes are in scan order; Y, Cb and Cr (or R, G and B) are frame
+    // components 0, 1, 2.
     const uint8_t *plane[3] = {};
     for (uint32_t j = 0; j < 3; ++j) plane[ctx.headers.order[j] < 3 ? ctx.headers.order[j] : j] = planes[j];
+    if (ctx.headers.colourSpace == ColourSpace::Rgb) {
+        interleaveRgbRows(plane, out, rows, stride, planeStride, width);
+        return;
+    }
     for (uint32_t y = 0; y < rows; ++y, out += stride) {
         const size_t at = size_t{y} * planeStride;
         const uint8_t *py = plane[0] + at, *pb = plane[1] + at, *pr = plane[2] + at;
