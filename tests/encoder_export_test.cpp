@@ -46,8 +46,8 @@ Bytes bmpVariant(const Image &image, uint32_t bits, uint32_t infoSize = 40, bool
     put32(b, 22, topDown ? static_cast<uint32_t>(-static_cast<int32_t>(image.height)) : image.height);
     put16(b, 26, 1);
     put16(b, 28, bits);
-    // A palette that is not a grey ramp: the pixel values are the grey levels all the same.
-    for (uint32_t i = 0; i < colours; ++i) b[14 + infoSize + 4 * i] = static_cast<uint8_t>(255 - i);
+    for (uint32_t i = 0; i < colours; ++i)
+        for (int c = 0; c < 3; ++c) b[14 + infoSize + 4 * i + c] = static_cast<uint8_t>(i);
     for (uint32_t y = 0; y < image.height; ++y)
         for (uint32_t x = 0; x < image.width; ++x) {
             const uint8_t *p = image.at(x, y);
@@ -59,6 +59,33 @@ Bytes bmpVariant(const Image &image, uint32_t bits, uint32_t infoSize = 40, bool
                 q[1] = p[image.channels == 1 ? 0 : 1];
                 q[2] = p[0];
             }
+        }
+    return b;
+}
+
+// A 1-, 4- or 8-bit BMP file (rows top first) of the pixel values `indexes`
+// (width x height, one per byte) with the colour table `table` (B, G, R, 0
+// per entry; biClrUsed is its entry count).
+Bytes indexedBmp(uint32_t width, uint32_t height, uint32_t bits, const Bytes &indexes, const Bytes &table) {
+    const uint32_t stride = ((bits * width + 31) >> 3) & ~3u;
+    const uint32_t offBits = 54 + static_cast<uint32_t>(table.size());
+    Bytes b(offBits + static_cast<size_t>(stride) * height, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    put32(b, 2, static_cast<uint32_t>(b.size()));
+    put32(b, 10, offBits);
+    put32(b, 14, 40);
+    put32(b, 18, width);
+    put32(b, 22, height);
+    put16(b, 26, 1);
+    put16(b, 28, bits);
+    put32(b, 46, static_cast<uint32_t>(table.size() / 4));
+    std::copy(table.begin(), table.end(), b.begin() + 54);
+    for (uint32_t y = 0; y < height; ++y)
+        for (uint32_t x = 0; x < width; ++x) {
+            const uint32_t bit = x * bits;
+            b[offBits + static_cast<size_t>(y) * stride + bit / 8] |=
+                static_cast<uint8_t>(indexes[static_cast<size_t>(y) * width + x] << (8 - bits - bit % 8));
         }
     return b;
 }
@@ -299,8 +326,8 @@ TEST(ExportOracle, OddAndExtremeSizes) {
 }
 
 TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
-    // 32-bit pixels, a 124-byte (V5) info header, a top-down file and an
-    // 8-bit palette that is not a grey ramp change nothing in the output.
+    // 32-bit pixels, a 124-byte (V5) info header and a top-down file change
+    // nothing in the output.
     const Image colour = testutil::photoImage(37, 21, 3), grey = testutil::photoImage(37, 21, 1);
     const Bytes colourJpeg = exportBytes(testutil::bmpBytes(colour)).jpeg;
     const Bytes greyJpeg = exportBytes(testutil::bmpBytes(grey)).jpeg;
@@ -328,6 +355,55 @@ TEST(ExportSource, OtherShapesOfTheSamePictureGiveTheSameFile) {
     EXPECT_EQ(exportBytes(shortPadding).jpeg, colourJpeg);
 }
 
+TEST(ExportSource, ColourTablesGiveThePictureTheyDescribe) {
+    // Each file exports to exactly the bytes of its picture stored as a
+    // 24-bit or a grey-ramp 8-bit file; values past the table are black.
+    const uint32_t w = 37, h = 21;
+    const Image photo = testutil::photoImage(w, h, 3, 7);
+    struct Case {
+        const char *name;
+        uint32_t bits;
+        Bytes table;  // B, G, R, 0 per entry
+    };
+    Bytes colours256, grey128, colours16, grey2;
+    for (uint32_t i = 0; i < 256; ++i)  // a 3-3-2 colour cube
+        colours256.insert(colours256.end(), {uint8_t((i >> 6) * 85), uint8_t(((i >> 3) & 7) * 36),
+                                             uint8_t((i & 7) * 36), 0});
+    for (uint32_t i = 0; i < 128; ++i) grey128.insert(grey128.end(), {uint8_t(255 - 2 * i), uint8_t(255 - 2 * i),
+                                                                      uint8_t(255 - 2 * i), 0});
+    for (uint32_t i = 0; i < 16; ++i)
+        colours16.insert(colours16.end(), {uint8_t(255 - 16 * i), uint8_t(7 * i + 3), uint8_t(16 * i), 0});
+    grey2 = {10, 10, 10, 0, 200, 200, 200, 0};
+    const Case cases[] = {{"8-bit colour", 8, colours256},
+                          {"8-bit grey, not the ramp, 128 entries", 8, grey128},
+                          {"4-bit colour", 4, colours16},
+                          {"1-bit grey", 1, grey2}};
+    for (const Case &c : cases) {
+        const uint32_t entries = static_cast<uint32_t>(c.table.size() / 4);
+        bool grey = true;
+        for (uint32_t i = 0; i < entries; ++i)
+            grey = grey && c.table[4 * i] == c.table[4 * i + 1] && c.table[4 * i + 1] == c.table[4 * i + 2];
+        Bytes indexes(size_t{w} * h);
+        Image picture{w, h, grey ? 1u : 3u, Bytes(size_t{w} * h * (grey ? 1 : 3))};
+        for (uint32_t y = 0; y < h; ++y)
+            for (uint32_t x = 0; x < w; ++x) {
+                const uint8_t *p = photo.at(x, y);
+                const uint32_t index = (p[0] ^ p[1] * 3 ^ p[2] * 7) & ((1u << c.bits) - 1);
+                indexes[size_t{y} * w + x] = static_cast<uint8_t>(index);
+                for (uint32_t k = 0; k < picture.channels; ++k)  // R, G, B from B, G, R
+                    picture.at(x, y)[k] = index < entries ? c.table[4 * index + 2 - (grey ? 0 : k)] : 0;
+            }
+        const Exported expected = exportBytes(testutil::bmpBytes(picture));
+        ASSERT_EQ(expected.status, 0) << c.name;
+        EXPECT_EQ(exportBytes(indexedBmp(w, h, c.bits, indexes, c.table)).jpeg, expected.jpeg) << c.name;
+    }
+    // A grey ramp, however short, keeps the pixel values as grey levels.
+    Bytes ramp16;
+    for (uint32_t i = 0; i < 16; ++i) ramp16.insert(ramp16.end(), {uint8_t(i), uint8_t(i), uint8_t(i), 0});
+    const Image grey = testutil::photoImage(w, h, 1, 7);
+    EXPECT_EQ(exportBytes(indexedBmp(w, h, 8, grey.pixels, ramp16)).jpeg, exportBytes(testutil::bmpBytes(grey)).jpeg);
+}
+
 TEST(ExportSource, Refusals) {
     const Bytes good = testutil::bmpBytes(testutil::photoImage(20, 10, 3));
     auto with = [&](size_t at, uint32_t value, int bytes = 4) {
@@ -337,8 +413,12 @@ TEST(ExportSource, Refusals) {
     };
     const std::pair<const char *, Bytes> cases[] = {
         {"not BM", with(0, 'B' | 'X' << 8, 2)},
-        {"1 bit", with(28, 1, 2)},
-        {"4 bits", with(28, 4, 2)},
+        {"2 bits", with(28, 2, 2)},
+        {"4 bits, colour table past the end", [&] {
+             Bytes b(good.begin(), good.begin() + 80);
+             b[28] = 4;
+             return b;
+         }()},
         {"16 bits", with(28, 16, 2)},
         {"RLE", with(30, 1)},
         {"bit fields", with(30, 3)},

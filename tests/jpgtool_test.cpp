@@ -39,9 +39,9 @@ TEST(Jpgtool, RefusalsNameTheFileAndTheReason) {
     TempDir dir;
     const std::string bmp = dir.file("in.bmp");
     writeFile(bmp, bmpBytes(photoImage(8, 8, 1)));
-    Bytes fourBit = readFile(bmp);
-    fourBit[28] = 4;
-    writeFile(dir.file("four.bmp"), fourBit);
+    Bytes sixteenBit = readFile(bmp);
+    sixteenBit[28] = 16;
+    writeFile(dir.file("sixteen.bmp"), sixteenBit);
 
     const struct {
         std::string arguments;
@@ -49,7 +49,7 @@ TEST(Jpgtool, RefusalsNameTheFileAndTheReason) {
     } cases[] = {
         {"import " + bmp + " " + dir.file("x.bmp"), bmp + ": not a JPEG file"},
         {"import " + dir.file("missing.jpg") + " " + dir.file("x.bmp"), "missing.jpg: cannot be opened"},
-        {"export " + dir.file("four.bmp") + " " + dir.file("x.jpg"), "four.bmp: 4-bit BMP files are not supported"},
+        {"export " + dir.file("sixteen.bmp") + " " + dir.file("x.jpg"), "sixteen.bmp: 16-bit BMP files are not supported"},
         {"export " + bmp + " " + bmp, "is the source itself"},
         {"export " + bmp + " " + dir.file("no/such/dir.jpg"), "the JPEG file could not be written"},
         {"export " + bmp, "usage"},

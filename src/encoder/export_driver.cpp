@@ -22,10 +22,30 @@ namespace {
 struct Source {
     uint32_t width = 0;
     uint32_t height = 0;
-    uint32_t bytesPerPixel = 0;  // 1 grey; 3 B, G, R; 4 B, G, R, unused
-    uint32_t rowStride = 0;
+    uint32_t bytesPerPixel = 0;  // of the pixels encoded: 1 grey; 3 B, G, R; 4 B, G, R, unused
+    uint32_t rowStride = 0;      // of the rows as stored
+    uint32_t rowBytes = 0;       // of the pixels of a stored row, without its padding
     uint32_t pixelOffset = 0;
+    uint16_t bitCount = 0;
+    // Palette indexes looked up in the colour table. An 8-bit file whose
+    // table is the grey ramp gives its pixel values as grey levels directly.
+    bool throughTable = false;
+    ColourTable table;
 };
+
+// 1-, 4- and 8-bit files go through their colour table: a table of grey
+// levels gives a grey picture, any other a colour one.
+Result readSourceTable(const BmpHeaders &headers, Source &source) {
+    if (headers.bitCount > 8) {
+        source.bytesPerPixel = headers.bitCount / 8u;
+        return Result::Ok;
+    }
+    const Result r = readColourTable(headers, source.table);
+    if (r != Result::Ok) return r;
+    source.throughTable = headers.bitCount != 8 || source.table.kind != ColourTableKind::GreyRamp;
+    source.bytesPerPixel = source.table.kind == ColourTableKind::Colour ? 3 : 1;
+    return Result::Ok;
+}
 
 // Reads and checks the headers and finds the first pixel row.
 Result openSource(const OpenFile &file, Source &source) {
@@ -33,13 +53,16 @@ Result openSource(const OpenFile &file, Source &source) {
     const Result r = readBmpHeaders(file, headers);
     if (r != Result::Ok) return r;
     if (headers.compression != 0) return Result::Unsupported;
-    if (headers.bitCount != 8 && headers.bitCount != 24 && headers.bitCount != 32) return Result::Unsupported;
+    const uint16_t bits = headers.bitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return Result::Unsupported;
     if (headers.width < 1 || static_cast<uint32_t>(headers.width) > kMaxImageSide) return Result::Unsupported;
     if (headers.rows < 1 || headers.rows > kMaxImageSide) return Result::Unsupported;
     source.width = static_cast<uint32_t>(headers.width);
     source.height = headers.rows;  // a top-down file keeps its stored order
-    source.bytesPerPixel = headers.bitCount / 8u;
+    source.bitCount = bits;
     source.rowStride = static_cast<uint32_t>(headers.stride);
+    source.rowBytes = static_cast<uint32_t>((uint64_t{bits} * source.width + 7) / 8);
+    if (const Result t = readSourceTable(headers, source); t != Result::Ok) return t;
     // The rows start where the file header says; an offset that points into
     // the headers or the colour table is taken as "right after the table".
     const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
@@ -52,6 +75,8 @@ Result openSource(const OpenFile &file, Source &source) {
 // Buffers of the strip loop, made once per export.
 struct StripBuffers {
     LockedBlock<uint8_t> strip;
+    LockedBlock<uint8_t> looked;  // the strip's pixels through the colour table
+    uint32_t lookedStride = 0;
     LockedBlock<uint8_t> full[3];
     LockedBlock<uint8_t> component[3];
     uint8_t *fullPlanes[3] = {};
@@ -62,6 +87,11 @@ struct StripBuffers {
         uint32_t bytes = 0;
         if (!checkedProduct({kStripHeight, source.rowStride}, bytes)) return Result::Unsupported;
         if (!strip.make(bytes)) return Result::NoMemory;
+        if (source.throughTable) {
+            lookedStride = source.width * source.bytesPerPixel;
+            if (!checkedProduct({kStripHeight, lookedStride}, bytes)) return Result::Unsupported;
+            if (!looked.make(bytes)) return Result::NoMemory;
+        }
         paddedStripWidth = roundUpWide(state.width, 8u * state.maxH);
         for (uint32_t i = 0; i < state.scanComponents; ++i) {
             const EncoderComponent &c = state.components[i];
@@ -78,12 +108,26 @@ struct StripBuffers {
     }
 };
 
+// The pixels of the strip's rows as the encoder takes them, and their stride.
+const uint8_t *stripPixels(StripBuffers &buffers, const Source &source, uint32_t rows, uint32_t &stride) {
+    if (!source.throughTable) {
+        stride = source.rowStride;
+        return buffers.strip.get();
+    }
+    const bool grey = source.bytesPerPixel == 1;
+    for (uint32_t r = 0; r < rows; ++r)
+        expandIndexedRow(buffers.strip.get() + size_t{r} * source.rowStride, source.bitCount, source.width,
+                         source.table, grey, buffers.looked.get() + size_t{r} * buffers.lookedStride);
+    stride = buffers.lookedStride;
+    return buffers.looked.get();
+}
+
 // One strip, one MCU row: convert, pad, downsample and code it.
 void encodeStrip(EncoderState *state, ThumbnailGather *gather, StripBuffers &buffers, const Source &source,
                  uint32_t rows, bool lastStrip) {
-    if (rows != 0)
-        convertStripToPlanes(state, buffers.strip.get(), rows, source.rowStride, source.bytesPerPixel,
-                             buffers.fullPlanes);
+    uint32_t stride = 0;
+    const uint8_t *pixels = stripPixels(buffers, source, rows, stride);
+    if (rows != 0) convertStripToPlanes(state, pixels, rows, stride, source.bytesPerPixel, buffers.fullPlanes);
     if (buffers.paddedStripWidth > state->width || lastStrip)
         padStripEdges(state, buffers.paddedStripWidth, rows, buffers.fullPlanes);
     downsampleStrip(state, buffers.paddedStripWidth, buffers.fullPlanes, buffers.componentPlanes);
@@ -144,14 +188,13 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
     startThumbnailGather(gather, &state);
 
-    const uint32_t rowBytes = source.width * source.bytesPerPixel;
     for (uint32_t y = 0; y < state.height; y += kStripHeight) {
         const uint32_t rows = state.height - y < kStripHeight ? state.height - y : kStripHeight;
         // The last row of the file may come without its padding bytes.
         const uint32_t wanted = rows * source.rowStride;
         const UINT got = _lread(bmpFile.get(), buffers.strip.get(), wanted);
         if (got == HFILE_ERROR_COUNT) return Result::IoError;
-        if (got < wanted - (source.rowStride - rowBytes)) return Result::Malformed;
+        if (got < wanted - (source.rowStride - source.rowBytes)) return Result::Malformed;
         const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
         encodeStrip(&state, gather, buffers, source, rows, lastStrip);
         if (state.writeFailed) return Result::IoError;

@@ -94,4 +94,30 @@ Result readBmpHeaders(const OpenFile &file, BmpHeaders &out) {
     return Result::Ok;
 }
 
+Result readColourTable(const BmpHeaders &headers, ColourTable &table) {
+    table = ColourTable{};
+    const uint32_t nameable = headers.bitCount < 8 ? 1u << headers.bitCount : 256u;
+    table.entries = headers.clrUsed < nameable ? headers.clrUsed : nameable;
+    Locked<uint8_t> info(headers.info.handle());
+    if (!info) return Result::NoMemory;
+    const uint8_t *entry = info.get() + headers.infoSize;
+    bool ramp = true, grey = true;
+    for (uint32_t i = 0; i < table.entries; ++i, entry += 4) {
+        std::memcpy(table.bgr[i], entry, 3);
+        grey = grey && entry[0] == entry[1] && entry[1] == entry[2];
+        ramp = ramp && grey && entry[0] == i;
+    }
+    table.kind = ramp ? ColourTableKind::GreyRamp : grey ? ColourTableKind::Grey : ColourTableKind::Colour;
+    return Result::Ok;
+}
+
+void expandIndexedRow(const uint8_t *row, uint32_t bitCount, uint32_t width, const ColourTable &table, bool grey,
+                      uint8_t *out) {
+    if (grey) {
+        for (uint32_t x = 0; x < width; ++x) out[x] = table.bgr[bmpIndexAt(row, bitCount, x)][0];
+        return;
+    }
+    for (uint32_t x = 0; x < width; ++x, out += 3) std::memcpy(out, table.bgr[bmpIndexAt(row, bitCount, x)], 3);
+}
+
 }  // namespace jpg

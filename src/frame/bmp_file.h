@@ -65,6 +65,37 @@ struct BmpHeaders {
     uint32_t clrUsed = 0;    // biClrUsed, or the default colour count when 0
 };
 
+// Pixel value x of a row of 1-, 4- or 8-bit palette indexes; the leftmost
+// pixel of a byte is in its high bits.
+inline uint32_t bmpIndexAt(const uint8_t *row, uint32_t bitCount, uint32_t x) {
+    switch (bitCount) {
+        case 1: return (row[x >> 3] >> (7 - (x & 7))) & 1u;
+        case 4: return (row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15u;
+        default: return row[x];
+    }
+}
+
+// What the colour table of a 1-, 4- or 8-bit file holds: the grey ramp
+// (entry i is i, i, i, however many entries there are), other grey levels
+// only, or colours.
+enum class ColourTableKind : uint8_t { GreyRamp, Grey, Colour };
+
+// The colours that the pixel values of a 1-, 4- or 8-bit file name, as
+// B, G, R; values beyond the table are black.
+struct ColourTable {
+    uint8_t bgr[256][3] = {};
+    uint32_t entries = 0;  // those that a pixel value can name
+    ColourTableKind kind = ColourTableKind::GreyRamp;
+};
+
+// The colour table of a file read by readBmpHeaders (bitCount 1, 4 or 8).
+Result readColourTable(const BmpHeaders &headers, ColourTable &table);
+
+// Looks `width` pixel values of a stored row up in `table`: one grey byte
+// (the blue entry, all three being equal) or B, G, R per pixel.
+void expandIndexedRow(const uint8_t *row, uint32_t bitCount, uint32_t width, const ColourTable &table, bool grey,
+                      uint8_t *out);
+
 // Reads the file header, the info header and the colour table from `file`,
 // positioned at offset 0. Afterwards the file is positioned right after the
 // colour table. Results: NotFormat when the file does not start with "BM";

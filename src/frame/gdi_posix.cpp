@@ -14,6 +14,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "frame/bmp_file.h"
 #include "frame/conventions.h"
 #include "jpg_canvas.h"
 
@@ -147,9 +148,9 @@ void convertRow(const uint8_t *row, uint32_t bitCount, const uint32_t *colours, 
     for (uint32_t x = 0; x < count; ++x) {
         const uint8_t *p = row;
         switch (bitCount) {
-            case 1: out[x] = colours[(row[x >> 3] >> (7 - (x & 7))) & 1]; break;
-            case 4: out[x] = colours[(row[x >> 1] >> ((x & 1) ? 0 : 4)) & 15]; break;
-            case 8: out[x] = colours[row[x]]; break;
+            case 1:
+            case 4:
+            case 8: out[x] = colours[jpg::bmpIndexAt(row, bitCount, x)]; break;
             case 16: {
                 const uint32_t v = jpg::le16(row + 2 * x);
                 out[x] = rgb(widen5((v >> 10) & 31), widen5((v >> 5) & 31), widen5(v & 31));
