@@ -131,13 +131,68 @@ TEST(DecoderOracle, ImageMagickAndPillowFiles) {
     }
 }
 
+TEST(DecoderOracle, RgbFilesKeepTheirColours) {
+    if (!haveOracle()) GTEST_SKIP() << "cjpeg/djpeg not installed";
+    for (const char *sample : {"1x1", "2x2"}) {
+        TempDir dir;
+        writeFile(dir.file("in.pnm"), pnmBytes(photoImage(45, 27, 3, 4)));
+        const std::string rgb = dir.file("rgb.jpg");
+        ASSERT_EQ(run("cjpeg -rgb -sample " + std::string(sample) + ",1x1,1x1 -outfile " + rgb + " " + dir.file("in.pnm")),
+                  0);
+        const Decoded d = decodeBoth(dir, rgb);
+        ASSERT_EQ(d.status, 0) << sample;
+        EXPECT_LE(compare(d.ours, d.theirs).maxAbs, kColourBound) << sample;
+
+        // The same data told apart by the identifiers and the Adobe segment
+        // (cjpeg writes 'R', 'G', 'B' and Adobe transform 0, no JFIF).
+        const Bytes file = readFile(rgb);
+        ASSERT_TRUE(file[2] == 0xFF && file[3] == 0xEE) << sample;
+        const size_t adobeEnd = 4 + (file[4] << 8 | file[5]);
+        Bytes noAdobe = file;
+        noAdobe.erase(noAdobe.begin() + 2, noAdobe.begin() + static_cast<long>(adobeEnd));
+        // Renames the components in the frame and scan headers.
+        auto renamed = [](Bytes b, const uint8_t ids[3]) {
+            for (size_t at = 2; at + 4 <= b.size();) {
+                const size_t length = b[at + 2] << 8 | b[at + 3];
+                if (b[at + 1] == 0xC0)
+                    for (int i = 0; i < 3; ++i) b[at + 10 + 3 * i] = ids[i];
+                if (b[at + 1] == 0xDA) {
+                    for (int i = 0; i < 3; ++i) b[at + 5 + 2 * i] = ids[i];
+                    break;
+                }
+                at += 2 + length;
+            }
+            return b;
+        };
+        const uint8_t others[3] = {4, 5, 6}, ycc[3] = {1, 2, 3};
+        auto decoded = [&](const Bytes &bytes) {
+            writeFile(dir.file("v.jpg"), bytes);
+            EXPECT_EQ(iImportJPG(dir.file("v.jpg").c_str(), dir.file("v.bmp").c_str()), 0);
+            return readFile(dir.file("v.bmp"));
+        };
+        const Bytes asRgb = decoded(file);
+        EXPECT_EQ(decoded(noAdobe), asRgb) << sample << ": 'R', 'G', 'B' without an Adobe segment";
+        EXPECT_EQ(decoded(renamed(file, others)), asRgb) << sample << ": 4, 5, 6 with Adobe transform 0";
+        const Bytes asYcc = decoded(renamed(noAdobe, ycc));
+        EXPECT_NE(asYcc, asRgb);
+        EXPECT_EQ(decoded(renamed(noAdobe, others)), asYcc) << sample << ": 4, 5, 6 without an Adobe segment";
+        EXPECT_EQ(decoded(renamed(file, ycc)), asYcc) << sample << ": 1, 2, 3 with Adobe transform 0";
+    }
+}
+
 TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndRefusesOthers) {
     if (!haveOracle()) GTEST_SKIP() << "cjpeg/djpeg not installed";
     TempDir dir;
     writeFile(dir.file("in.pnm"), pnmBytes(photoImage(40, 30, 3, 2)));
     ASSERT_EQ(run("cjpeg -restart 2B -outfile " + dir.file("a.jpg") + " " + dir.file("in.pnm")), 0);
     ASSERT_EQ(run("cjpeg -progressive -outfile " + dir.file("p.jpg") + " " + dir.file("in.pnm")), 0);
+    ASSERT_EQ(run("cjpeg -rgb -outfile " + dir.file("rgb.jpg") + " " + dir.file("in.pnm")), 0);
+    ASSERT_EQ(run("cjpeg -grayscale -outfile " + dir.file("g.jpg") + " " + dir.file("in.pnm")), 0);
     ASSERT_EQ(iImportJPG(dir.file("a.jpg").c_str(), dir.file("a.bmp").c_str()), 0);
+    ASSERT_EQ(iImportJPG(dir.file("g.jpg").c_str(), dir.file("g.bmp").c_str()), 0);
+    Bytes tinted = readFile(dir.file("g.bmp"));
+    tinted[54 + 4 * 7 + 2] = 255;  // entry 7 red
+    writeFile(dir.file("tinted.bmp"), tinted);
     const std::string tool = JPGTOOL_PATH;
     const std::string out = dir.file("out.txt");
     auto info = [&](const std::string &file) {
@@ -147,8 +202,20 @@ TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndRefusesOthers) {
     auto [status, text] = info(dir.file("a.jpg"));
     EXPECT_EQ(status, 0);
     for (const char *expected : {"40 x 30 pixels", "component 1: sampling 2x2, quantisation table 0, Huffman tables DC 0, AC 0",
-                                 "restart interval: 2 MCUs", "SOF0", "DRI", "followed by EOI", "decoder: accepted"})
+                                 "restart interval: 2 MCUs", "SOF0", "DRI", "followed by EOI",
+                                 "decoder: accepted, colours YCbCr (the components are 1, 2, 3)"})
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    const std::pair<std::string, std::string> colours[] = {
+        {"rgb.jpg", "colours RGB (the components are 'R', 'G', 'B')"},
+        {"rgb.jpg", "\"Adobe\" transform 0"},
+        {"g.jpg", "colours grey"},
+        {"g.bmp", "colour table: the grey ramp"},
+        {"tinted.bmp", "colour table: colours"},
+    };
+    for (const auto &[file, expected] : colours) {
+        std::tie(status, text) = info(dir.file(file));
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    }
     std::tie(status, text) = info(dir.file("p.jpg"));
     EXPECT_NE(text.find("progressive JPEG files are not supported"), std::string::npos) << text;
     std::tie(status, text) = info(dir.file("a.bmp"));

@@ -146,6 +146,8 @@ void describeSegment(JpegFacts &facts, Segment &seg, const std::vector<uint8_t> 
         for (size_t i = 0; i < n && i < 16 && b[i] >= 0x20 && b[i] < 0x7F; ++i) id += static_cast<char>(b[i]);
         if (!id.empty()) seg.note = "\"" + id + "\"";
         if (id == "JFIF" && n >= 7) seg.note += " version " + std::to_string(b[5]) + "." + std::to_string(b[6]);
+        if (code == jpg::marker::kApp14 && n >= 12 && id.compare(0, 5, "Adobe") == 0)
+            seg.note += " transform " + std::to_string(b[11]);
     } else if (code == 0xFE) {
         seg.note = std::to_string(n) + " bytes of comment";
     }
@@ -211,7 +213,7 @@ JpegFacts walkJpeg(std::FILE *f) {
 
 }  // namespace
 
-std::string decoderVerdict(const std::string &path) {
+std::string decoderVerdict(const std::string &path, std::string *colours) {
     jpg::OpenFile file;
     if (!file.open(path.c_str(), OF_READ)) return "the file cannot be read";
     uint8_t soi[2] = {};
@@ -221,7 +223,16 @@ std::string decoderVerdict(const std::string &path) {
     jpg::HeaderFacts info;
     const jpg::Result result = jpg::readHeaders(file.get(), &state, info);
     jpg::freeDecoderTables(&state);
-    if (result == jpg::Result::Ok) return "";
+    if (result == jpg::Result::Ok) {
+        if (colours != nullptr) {
+            const jpg::ColourSpace space = info.colourSpace;
+            *colours = std::string(space == jpg::ColourSpace::Grey    ? "grey"
+                                   : space == jpg::ColourSpace::YCbCr ? "YCbCr"
+                                                                      : "RGB") +
+                       " (" + info.colourReason + ")";
+        }
+        return "";
+    }
     return info.reason != nullptr ? info.reason : "the headers cannot be read";
 }
 
@@ -261,10 +272,11 @@ int infoJpeg(const std::string &path, std::FILE *f) {
                     facts.endsWithEoi ? "followed by EOI" : "not followed by EOI");
 
     // What the decoder makes of the headers.
-    const std::string verdict = decoderVerdict(path);
+    std::string colours;
+    const std::string verdict = decoderVerdict(path, &colours);
     const bool accepted = verdict.empty();
     if (accepted)
-        std::printf("  decoder: accepted\n");
+        std::printf("  decoder: accepted, colours %s\n", colours.c_str());
     else
         std::printf("  decoder: refused: %s\n", verdict.c_str());
     if (!facts.problem.empty()) std::printf("  problem: %s\n", facts.problem.c_str());
@@ -292,6 +304,20 @@ int infoBmp(const std::string &path) {
     std::printf("  row stride: %s bytes, image size: %s bytes\n", std::to_string(h.stride).c_str(),
                 std::to_string(h.sizeImage).c_str());
     std::printf("  colours used: %u\n", h.clrUsed);
+    if (h.bitCount <= 8) {
+        jpg::ColourTable table;
+        if (jpg::readColourTable(h, table) != jpg::Result::Ok) {
+            complain(path, "out of memory");
+            return 1;
+        }
+        const jpg::ColourTableKind kind = table.kind;
+        std::printf("  colour table: %s\n",
+                    kind == jpg::ColourTableKind::GreyRamp
+                        ? (h.bitCount == 8 ? "the grey ramp (the pixel values are grey levels; exported as grey)"
+                                           : "the grey ramp (exported as grey)")
+                    : kind == jpg::ColourTableKind::Grey ? "grey levels (exported as grey through the table)"
+                                                         : "colours (exported as colour through the table)");
+    }
     return 0;
 }
 
@@ -341,12 +367,13 @@ std::string encoderVerdict(const std::string &path) {
             return "the BMP headers are damaged or cut short";
     }
     if (headers.compression != 0) return "compressed BMP files are not supported";
-    if (headers.bitCount != 8 && headers.bitCount != 24 && headers.bitCount != 32)
-        return std::to_string(headers.bitCount) + "-bit BMP files are not supported (8, 24 and 32 bits are)";
+    const uint16_t bits = headers.bitCount;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return std::to_string(bits) + "-bit BMP files are not supported (1, 4, 8, 24 and 32 bits are)";
     if (headers.width < 1 || headers.rows < 1) return "the picture is empty";
     if (headers.width > 65535 || headers.rows > 65535) return "pictures over 65,535 pixels a side are not supported";
     const uint64_t needed = uint64_t{headers.bfOffBits} + headers.stride * (headers.rows - 1) +
-                            uint64_t{headers.bitCount / 8u} * static_cast<uint32_t>(headers.width);
+                            (uint64_t{bits} * static_cast<uint32_t>(headers.width) + 7) / 8;
     const LONG size = _llseek(file.get(), 0, FILE_END);
     if (size >= 0 && static_cast<uint64_t>(size) < needed) return "the file ends before its last row";
     return "";
