@@ -30,6 +30,8 @@ jpeg restart "$work/c.ppm" -restart 1 -quality 50
 jpeg optimized "$work/odd.ppm" -optimize -quality 90
 jpeg progressive "$work/c.ppm" -progressive
 jpeg arithmetic "$work/g.pgm" -arithmetic
+jpeg rgb444 "$work/c.ppm" -rgb -quality 80
+jpeg rgb420 "$work/c.ppm" -rgb -sample 2x2,1x1,1x1 -quality 70
 
 # BMP sources of every depth.
 convert "$work/c.ppm" -type TrueColor BMP3:"$work/c24.bmp"
@@ -38,6 +40,8 @@ convert "$work/g.pgm" -type Grayscale BMP3:"$work/g8.bmp"
 convert "$work/c.ppm" -colors 16 -type Palette -compress none BMP3:"$work/p4.bmp"
 convert "$work/c.ppm" -colors 2 -type Bilevel BMP3:"$work/b1.bmp"
 convert "$work/odd.ppm" -colors 200 -type Palette -compress none BMP3:"$work/p8.bmp"
+convert "$work/g.pgm" -negate -colors 50 -type Palette -compress none BMP3:"$work/g8inv.bmp"
+convert "$work/c.ppm" -colors 2 -type Palette -compress none BMP3:"$work/p1.bmp"
 convert "$work/c.ppm" -define bmp:subtype=RGB565 BMP:"$work/c16.bmp"
 convert "$work/c.ppm" -colors 16 -type Palette BMP3:"$work/rle4.bmp"
 convert "$work/odd.ppm" -colors 200 -type Palette BMP3:"$work/rle8.bmp"
