@@ -3,7 +3,7 @@
 
 Makes BMP sources (8-bit grey, 8-bit with a 16-colour table, 24-bit, 32-bit;
 odd and even sizes) and JPEG sources (cjpeg: grey, 1x1, 2x1, 2x2, 1x2, 4x1,
-restart intervals; and files cut short before their end marker), then runs
+restart intervals, RGB; and files cut short before their end marker), then runs
 `jpgtool export` and `jpgtool import` of both builds on each and compares
 exit statuses and output bytes. The previews of the exported files
 (`jpgtool preview`) and the BMP sources drawn by iShowMeta (`jpgtool show`)
@@ -147,7 +147,7 @@ def main():
             variants = [("grey", grey, []), ("h1v1", colour, ["-sample", "1x1"]), ("h2v1", colour, ["-sample", "2x1"]),
                         ("h2v2", colour, ["-sample", "2x2"]), ("h1v2", colour, ["-sample", "1x2"]),
                         ("h4v1", colour, ["-sample", "4x1"]), ("h2v2_restart", colour, ["-sample", "2x2", "-restart", "2B"]),
-                        ("grey_restart", grey, ["-restart", "1"])]
+                        ("grey_restart", grey, ["-restart", "1"]), ("rgb_h2v2", colour, ["-rgb", "-sample", "2x2"])]
             for name, source, flags in variants:
                 out = path("%s_%dx%d.jpg" % (name, width, height))
                 subprocess.run(["cjpeg", "-quality", "85", *flags, "-outfile", out, source], check=True)
