@@ -3,6 +3,7 @@
 // padding, and the 2 x 1 box average of the chroma planes.
 #include <cstring>
 
+#include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
 
 namespace jpg {
@@ -17,15 +18,8 @@ void convertStripToPlanes(const EncoderState *state, const uint8_t *stripPixels,
             std::memcpy(fullPlanes[0] + rowStart, src, state->width);
             continue;
         }
-        uint8_t *y = fullPlanes[0] + rowStart;
-        uint8_t *cb = fullPlanes[1] + rowStart;
-        uint8_t *cr = fullPlanes[2] + rowStart;
-        for (uint32_t x = 0; x < state->width; ++x, src += bytesPerPixel) {
-            const int32_t b = src[0], g = src[1], rd = src[2];
-            y[x] = static_cast<uint8_t>((38 * rd + 75 * g + 15 * b) >> 7);
-            cb[x] = static_cast<uint8_t>(((64 * b - 22 * rd - 42 * g) >> 7) + 128);
-            cr[x] = static_cast<uint8_t>(((64 * rd - 54 * g - 10 * b) >> 7) + 128);
-        }
+        convertRowPlain(src, state->width, bytesPerPixel, fullPlanes[0] + rowStart, fullPlanes[1] + rowStart,
+                        fullPlanes[2] + rowStart);
     }
 }
 
@@ -61,12 +55,9 @@ void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const
         const uint32_t fx = state->maxH / c.hSamp, fy = state->maxV / c.vSamp;
         const uint32_t area = fx * fy;
         if (fx == 2 && fy == 1) {  // the 4:2:2 chroma: (left + right + 1) / 2
-            for (uint32_t r = 0; r < outRows; ++r) {
-                const uint8_t *in = src + static_cast<size_t>(r) * paddedStripWidth;
-                uint8_t *out = dst + static_cast<size_t>(r) * c.paddedWidth;
-                for (uint32_t col = 0; col < c.paddedWidth; ++col)
-                    out[col] = static_cast<uint8_t>((in[2 * col] + in[2 * col + 1] + 1) >> 1);
-            }
+            for (uint32_t r = 0; r < outRows; ++r)
+                averagePairsPlain(src + static_cast<size_t>(r) * paddedStripWidth,
+                                  dst + static_cast<size_t>(r) * c.paddedWidth, c.paddedWidth);
             continue;
         }
         for (uint32_t r = 0; r < outRows; ++r) {
@@ -81,6 +72,20 @@ void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const
             }
         }
     }
+}
+
+void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                     uint8_t *cr) {
+    for (uint32_t x = 0; x < width; ++x, source += bytesPerPixel) {
+        const int32_t b = source[0], g = source[1], rd = source[2];
+        y[x] = static_cast<uint8_t>((38 * rd + 75 * g + 15 * b) >> 7);
+        cb[x] = static_cast<uint8_t>(((64 * b - 22 * rd - 42 * g) >> 7) + 128);
+        cr[x] = static_cast<uint8_t>(((64 * rd - 54 * g - 10 * b) >> 7) + 128);
+    }
+}
+
+void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count) {
+    for (uint32_t i = 0; i < count; ++i) out[i] = static_cast<uint8_t>((in[2 * i] + in[2 * i + 1] + 1) >> 1);
 }
 
 }  // namespace jpg

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 
+#include "frame/call_options.h"
 #include "frame/conventions.h"
 #include "frame/scan_geometry.h"
 
@@ -137,14 +138,71 @@ void putBits(EncoderState *state, uint32_t value, int32_t count);
 // Fill bits, the last buffer, EOI.
 Result finishScan(EncoderState *state);
 
+// The fast coder: a 64-bit bit buffer, emptied eight bytes at a time into a
+// large output buffer. Its bytes are those of putBits and finishScan.
+struct ScanWriter {
+    uint64_t bits = 0;  // pending bits, right-aligned; bits above them are already out
+    int32_t free = 64;  // bits still free in `bits`, 1..64
+    uint8_t *buffer = nullptr;
+    uint32_t used = 0;
+    uint32_t capacity = 0;  // at least 16
+    HFILE file = HFILE_ERROR;
+    bool failed = false;  // a write fell short
+};
+
+// The codes of one component's DC and AC tables, code and length together.
+struct BlockCodes {
+    uint32_t dcCode[16];
+    uint8_t dcLength[16];
+    uint32_t acCode[256];
+    uint8_t acLength[256];
+};
+
+void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, BlockCodes &codes);
+// Codes one block of quantised coefficients in natural order; `predictor`
+// is the component's previous DC value and receives this block's.
+void encodeBlockFast(ScanWriter &writer, const BlockCodes &codes, const int16_t coefficients[64],
+                     int32_t &predictor);
+// Writes out the whole bytes the writer holds and its buffer.
+void flushScanWriter(ScanWriter &writer);
+// Fill bits, the buffer, EOI.
+Result finishScanFast(ScanWriter &writer);
+
+// ---- export_driver.cpp --------------------------------------------------
+
+// iExportJPG with the call's options; `level` is the encoder's level,
+// (compressionLevel + 2) x 6 in 16 bits.
+Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level,
+                  const CallOptions &options);
+
+// ---- export_pipeline.cpp ------------------------------------------------
+
+struct EncoderKernels;
+
+// Where the strips come from: `read` fills `strip` with the next `rows`
+// source rows, `rowStride` bytes apart.
+struct StripSource {
+    Result (*read)(void *context, uint8_t *strip, uint32_t rows);
+    void *context;
+    uint32_t rowStride;
+    uint32_t bytesPerPixel;  // 1 grey; 3 B, G, R; 4 B, G, R, unused
+};
+
+// Codes every strip of the picture with `kernels` on `threads` threads (1 or
+// 2) and closes the scan: the bytes of the reference strip loop and
+// finishScan. The headers are written and the tables set up.
+Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripSource &source,
+                      const EncoderKernels &kernels, uint32_t threads);
+
 // ---- thumbnail_gather.cpp ------------------------------------------------
 
 // Bytes of the fixed-size gather record (allocate a zero-filled block).
 uint32_t thumbnailGatherBytes();
 // Prepares an all-zero record for the state's block grid.
 void startThumbnailGather(ThumbnailGather *gather, const EncoderState *state);
-// Adds the quantised DC values of MCU `mcuColumn` of the current MCU row.
-void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t blocks[][64]);
+// Adds the quantised DC values of the first blocks (up to 4) of MCU
+// `mcuColumn` of the current MCU row.
+void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t dc[4]);
 // Moves on to the next MCU row.
 void endGatherRow(ThumbnailGather *gather);
 // The 9,600 preview samples (Y0, Y1, Cb, Cr per preview MCU) of a finished image.

@@ -9,6 +9,7 @@
 // was.
 #include <cstring>
 
+#include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
 #include "frame/bmp_file.h"
 #include "jpg.h"
@@ -72,6 +73,50 @@ Result openSource(const OpenFile &file, Source &source) {
     return Result::Ok;
 }
 
+// Palette indexes of stored rows to the pixels the encoder takes.
+void expandStrip(const Source &source, const uint8_t *stored, uint32_t rows, uint8_t *pixels, uint32_t stride) {
+    const bool grey = source.bytesPerPixel == 1;
+    for (uint32_t r = 0; r < rows; ++r)
+        expandIndexedRow(stored + size_t{r} * source.rowStride, source.bitCount, source.width, source.table, grey,
+                         pixels + size_t{r} * stride);
+}
+
+// Reads the source's strips in picture order, top row first.
+struct StripReader {
+    const OpenFile *file;
+    const Source *source;
+    LockedBlock<uint8_t> stored;  // a strip as stored, for sources read through their colour table
+
+    // The next `rows` rows as stored; the last row of the file may come
+    // without its padding bytes.
+    Result readStored(uint8_t *strip, uint32_t rows) const {
+        const uint32_t wanted = rows * source->rowStride;
+        const UINT got = _lread(file->get(), strip, wanted);
+        if (got == HFILE_ERROR_COUNT) return Result::IoError;
+        if (got < wanted - (source->rowStride - source->rowBytes)) return Result::Malformed;
+        return Result::Ok;
+    }
+
+    // The rows as the encoder takes them are pixelStride() apart.
+    uint32_t pixelStride() const {
+        return source->throughTable ? source->width * source->bytesPerPixel : source->rowStride;
+    }
+    Result make() {
+        if (source->throughTable && !stored.make({kStripHeight, source->rowStride})) return Result::NoMemory;
+        return Result::Ok;
+    }
+    // The next `rows` rows as the encoder takes them.
+    Result readPixels(uint8_t *pixels, uint32_t rows) const {
+        if (!source->throughTable) return readStored(pixels, rows);
+        const Result r = readStored(stored.get(), rows);
+        if (r == Result::Ok) expandStrip(*source, stored.get(), rows, pixels, pixelStride());
+        return r;
+    }
+    static Result readNext(void *context, uint8_t *pixels, uint32_t rows) {
+        return static_cast<const StripReader *>(context)->readPixels(pixels, rows);
+    }
+};
+
 // Buffers of the strip loop, made once per export.
 struct StripBuffers {
     LockedBlock<uint8_t> strip;
@@ -114,10 +159,7 @@ const uint8_t *stripPixels(StripBuffers &buffers, const Source &source, uint32_t
         stride = source.rowStride;
         return buffers.strip.get();
     }
-    const bool grey = source.bytesPerPixel == 1;
-    for (uint32_t r = 0; r < rows; ++r)
-        expandIndexedRow(buffers.strip.get() + size_t{r} * source.rowStride, source.bitCount, source.width,
-                         source.table, grey, buffers.looked.get() + size_t{r} * buffers.lookedStride);
+    expandStrip(source, buffers.strip.get(), rows, buffers.looked.get(), buffers.lookedStride);
     stride = buffers.lookedStride;
     return buffers.looked.get();
 }
@@ -158,7 +200,10 @@ Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layo
     return Result::Ok;
 }
 
-Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level) {
+}  // namespace
+
+Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level,
+                  const CallOptions &options) {
     if (bmpPath == nullptr || jpegPath == nullptr) return Result::IoError;
     // Replacing the source by its own JPEG version would destroy it.
     if (sameFile(bmpPath, jpegPath)) return Result::Unsupported;
@@ -173,6 +218,9 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     OutputFile jpegFile;
     if (!jpegFile.create(jpegPath)) return Result::IoError;
 
+    const EncoderKernels *kernels = encoderKernels(options.kernels);
+    const uint32_t threads = resolveThreads(options, uint64_t(source.width) * source.height);
+
     EncoderState state{};
     state.width = source.width;
     state.height = source.height;
@@ -182,32 +230,33 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     if ((r = writeHeaders(jpegFile.get(), &state)) != Result::Ok) return r;
 
     StripBuffers buffers;
-    if ((r = buffers.make(state, source)) != Result::Ok) return r;
+    if (kernels == nullptr && (r = buffers.make(state, source)) != Result::Ok) return r;
     LockedBlock<uint8_t> gatherBlock;
     if (!gatherBlock.make(thumbnailGatherBytes())) return Result::NoMemory;
     auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
     startThumbnailGather(gather, &state);
 
-    for (uint32_t y = 0; y < state.height; y += kStripHeight) {
-        const uint32_t rows = state.height - y < kStripHeight ? state.height - y : kStripHeight;
-        // The last row of the file may come without its padding bytes.
-        const uint32_t wanted = rows * source.rowStride;
-        const UINT got = _lread(bmpFile.get(), buffers.strip.get(), wanted);
-        if (got == HFILE_ERROR_COUNT) return Result::IoError;
-        if (got < wanted - (source.rowStride - source.rowBytes)) return Result::Malformed;
-        const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
-        encodeStrip(&state, gather, buffers, source, rows, lastStrip);
-        if (state.writeFailed) return Result::IoError;
+    StripReader reader{&bmpFile, &source, {}};
+    if (kernels != nullptr) {
+        if ((r = reader.make()) != Result::Ok) return r;
+        const StripSource strips{&StripReader::readNext, &reader, reader.pixelStride(), source.bytesPerPixel};
+        if ((r = encodeScanFast(&state, gather, strips, *kernels, threads)) != Result::Ok) return r;
+    } else {
+        for (uint32_t y = 0; y < state.height; y += kStripHeight) {
+            const uint32_t rows = state.height - y < kStripHeight ? state.height - y : kStripHeight;
+            if ((r = reader.readStored(buffers.strip.get(), rows)) != Result::Ok) return r;
+            const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
+            encodeStrip(&state, gather, buffers, source, rows, lastStrip);
+            if (state.writeFailed) return Result::IoError;
+        }
+        if ((r = finishScan(&state)) != Result::Ok) return r;
     }
-    if ((r = finishScan(&state)) != Result::Ok) return r;
     releaseEncoderTables(&state);
 
     if ((r = writePreview(jpegFile.get(), gather, layout)) != Result::Ok) return r;
     if (!jpegFile.commit()) return Result::IoError;
     return Result::Ok;
 }
-
-}  // namespace
 
 }  // namespace jpg
 
@@ -216,7 +265,7 @@ extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *
     const auto layout = static_cast<uint16_t>(thumbnailLayout);
     const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
     try {
-        return jpg::exportJpeg(bmpPath, jpegPath, layout, level) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
+        return jpg::exportJpeg(bmpPath, jpegPath, layout, level, jpg::CallOptions{}) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
     } catch (...) {
         return JPG_EXPORT_FAILED;  // nothing was committed: the output path is as it was
     }

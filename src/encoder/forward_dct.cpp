@@ -1,5 +1,6 @@
 // The integer forward DCT (Loeffler-Ligtenberg-Moschytz factorisation, 13
 // fractional bits) and quantisation into zigzag order.
+#include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
 #include "frame/dct_constants.h"
 #include "frame/standard_tables.h"
@@ -51,6 +52,14 @@ inline void dctPass(int32_t *d, int step, int shift) {
     d[step] = descale(t7 + z1 + z4, shift);
 }
 
+// The 8 x 8 samples at `samples` (rows `stride` apart) minus 128.
+void levelShift(const uint8_t *samples, uint32_t stride, int32_t work[64]) {
+    for (int r = 0; r < 8; ++r) {
+        const uint8_t *row = samples + static_cast<size_t>(r) * stride;
+        for (int c = 0; c < 8; ++c) work[8 * r + c] = static_cast<int32_t>(row[c]) - 128;
+    }
+}
+
 }  // namespace
 
 void forwardDct(int32_t block[64]) {
@@ -61,10 +70,7 @@ void forwardDct(int32_t block[64]) {
 void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int32_t quantTable[64],
                     uint32_t stride) {
     int32_t work[64];
-    for (int r = 0; r < 8; ++r) {
-        const uint8_t *row = samples + static_cast<size_t>(r) * stride;
-        for (int c = 0; c < 8; ++c) work[8 * r + c] = static_cast<int32_t>(row[c]) - 128;
-    }
+    levelShift(samples, stride, work);
     forwardDct(work);
     for (int k = 0; k < 64; ++k) {
         int32_t v = work[kZigzag[k]];
@@ -77,6 +83,30 @@ void transformBlock(const uint8_t *samples, int32_t coefficients[64], const int3
         if (k > 0) v = v > kMaxAcValue ? kMaxAcValue : v < -kMaxAcValue ? -kMaxAcValue : v;
         coefficients[k] = v;
     }
+}
+
+bool makeQuantReciprocals(const int32_t zigzagDivisors[64], QuantReciprocals &out) {
+    for (int k = 0; k < 64; ++k) {
+        const int32_t q = zigzagDivisors[k];
+        if (q < 1 || q > kMaxReciprocalDivisor) return false;
+        const int n = kZigzag[k];
+        out.multiplier[n] = static_cast<uint32_t>(((uint64_t(1) << 31) + static_cast<uint32_t>(q) - 1) / static_cast<uint32_t>(q));
+        out.half[n] = q >> 1;
+        // The DC value is never limited: 65,536 is beyond any it can take.
+        out.limit[n] = k == 0 ? 65536 : kMaxAcValue;
+    }
+    return true;
+}
+
+// The plain kernel: the reference transform, quantised by reciprocals.
+void transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                         int16_t coefficients[64]) {
+    int32_t work[64];
+    levelShift(samples, stride, work);
+    forwardDct(work);
+    for (int n = 0; n < 64; ++n)
+        coefficients[n] = static_cast<int16_t>(
+            quantiseByReciprocal(work[n], table.multiplier[n], table.half[n], table.limit[n]));
 }
 
 }  // namespace jpg

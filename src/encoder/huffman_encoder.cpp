@@ -92,7 +92,11 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
                     transformBlock(origin + static_cast<size_t>(k) * 8 * c.paddedWidth + l * 8,
                                    blockBuffer[blockNumber++], table, c.paddedWidth);
         }
-        if (gather != nullptr) gatherMcuDc(gather, i, blockBuffer);
+        if (gather != nullptr) {
+            int32_t dc[4] = {};
+            for (uint32_t b = 0; b < 4 && b < blockNumber; ++b) dc[b] = blockBuffer[b][0];
+            gatherMcuDc(gather, i, dc);
+        }
         encodeMcu(state, blockBuffer);
     }
 }
@@ -103,6 +107,147 @@ Result finishScan(EncoderState *state) {
     static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
     if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(kEoi), 2) != 2) state->writeFailed = true;
     return state->writeFailed ? Result::IoError : Result::Ok;
+}
+
+namespace {
+
+inline uint32_t countTrailingZeros(uint64_t v) {
+#if defined(__GNUC__)
+    return static_cast<uint32_t>(__builtin_ctzll(v));
+#else
+    uint32_t n = 0;
+    while ((v & 1) == 0) v >>= 1, ++n;
+    return n;
+#endif
+}
+
+// Number of significant bits of a non-zero magnitude.
+inline uint32_t significantBits(uint32_t a) {
+#if defined(__GNUC__)
+    return 32u - static_cast<uint32_t>(__builtin_clz(a));
+#else
+    return static_cast<uint32_t>(magnitudeBits(static_cast<int32_t>(a)));
+#endif
+}
+
+// True when one of the eight bytes is 0xFF.
+inline bool hasFfByte(uint64_t word) {
+    const uint64_t inverted = ~word;
+    return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
+}
+
+void writeBuffer(ScanWriter &w) {
+    if (w.used != 0 && _lwrite(w.file, reinterpret_cast<LPCCH>(w.buffer), w.used) != w.used) w.failed = true;
+    w.used = 0;
+}
+
+// Stores the eight bytes of a full bit buffer, most significant first, each
+// 0xFF followed by a stuffed 0.
+inline void emitWord(ScanWriter &w, uint64_t word) {
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    uint8_t *out = w.buffer + w.used;
+    if (!hasFfByte(word)) {
+        for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
+        w.used += 8;
+        return;
+    }
+    uint32_t n = 0;
+    for (int i = 0; i < 8; ++i) {
+        const auto byte = static_cast<uint8_t>(word >> (56 - 8 * i));
+        out[n++] = byte;
+        if (byte == 0xFF) out[n++] = 0;
+    }
+    w.used += n;
+}
+
+// Appends the low `count` bits of `value` (no bits above them set), count <= 32.
+inline void put(ScanWriter &w, uint32_t value, uint32_t count) {
+    if (static_cast<int32_t>(count) < w.free) {
+        w.bits = (w.bits << count) | value;
+        w.free -= static_cast<int32_t>(count);
+        return;
+    }
+    const uint32_t rest = count - static_cast<uint32_t>(w.free);
+    emitWord(w, (w.bits << w.free) | (value >> rest));
+    w.bits = value;
+    w.free = 64 - static_cast<int32_t>(rest);
+}
+
+// The size category and the bits of a non-zero value.
+inline void valueBits(int32_t v, uint32_t &size, uint32_t &bits) {
+    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+    size = significantBits(magnitude);
+    bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << size) - 1);
+}
+
+}  // namespace
+
+void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, BlockCodes &codes) {
+    for (int s = 0; s < 16; ++s) {
+        codes.dcLength[s] = static_cast<uint8_t>(dc.lengths[s]);
+        codes.dcCode[s] = codes.dcLength[s] == 0 ? 0 : dc.codes[s] & ((1u << codes.dcLength[s]) - 1);
+    }
+    for (int s = 0; s < 256; ++s) {
+        codes.acLength[s] = static_cast<uint8_t>(ac.lengths[s]);
+        codes.acCode[s] = codes.acLength[s] == 0 ? 0 : ac.codes[s] & ((1u << codes.acLength[s]) - 1);
+    }
+}
+
+void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t coefficients[64], int32_t &predictor) {
+    int16_t zigzag[64];
+    uint64_t nonzero = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int16_t v = coefficients[kZigzag[k]];
+        zigzag[k] = v;
+        nonzero |= static_cast<uint64_t>(v != 0) << k;
+    }
+
+    const int32_t diff = coefficients[0] - predictor;
+    predictor = coefficients[0];
+    if (diff == 0) {
+        put(w, codes.dcCode[0], codes.dcLength[0]);
+    } else {
+        uint32_t size, bits;
+        valueBits(diff, size, bits);
+        put(w, (codes.dcCode[size] << size) | bits, codes.dcLength[size] + size);
+    }
+
+    uint32_t last = 0;
+    while (nonzero != 0) {
+        const uint32_t k = countTrailingZeros(nonzero);
+        nonzero &= nonzero - 1;
+        uint32_t run = k - last - 1;
+        for (; run > 15; run -= 16) put(w, codes.acCode[0xF0], codes.acLength[0xF0]);
+        uint32_t size, bits;
+        valueBits(zigzag[k], size, bits);
+        const uint32_t symbol = run * 16 + size;
+        put(w, (codes.acCode[symbol] << size) | bits, codes.acLength[symbol] + size);
+        last = k;
+    }
+    if (last != 63) put(w, codes.acCode[0x00], codes.acLength[0x00]);
+}
+
+void flushScanWriter(ScanWriter &w) {
+    // Whole pending bytes, then the buffer.
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free);
+    uint32_t n = pending / 8;
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    for (uint32_t i = 0; i < n; ++i) {
+        const auto byte = static_cast<uint8_t>(w.bits >> (pending - 8 * (i + 1)));
+        w.buffer[w.used++] = byte;
+        if (byte == 0xFF) w.buffer[w.used++] = 0;
+    }
+    w.free += static_cast<int32_t>(8 * n);
+    writeBuffer(w);
+}
+
+Result finishScanFast(ScanWriter &w) {
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
+    if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);  // complete the byte with 1-bits
+    flushScanWriter(w);
+    static constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
+    if (_lwrite(w.file, reinterpret_cast<LPCCH>(kEoi), 2) != 2) w.failed = true;
+    return w.failed ? Result::IoError : Result::Ok;
 }
 
 }  // namespace jpg

@@ -77,7 +77,7 @@ void startThumbnailGather(ThumbnailGather *gather, const EncoderState *state) {
     gather->mcuRow = 0;
 }
 
-void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t blocks[][64]) {
+void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t dc[4]) {
     if (gather->mcuRow >= gather->blocksHigh) return;
     const CellRange rows = cellsOfBlock(gather->mcuRow, gather->blocksHigh, kCellsHigh);
     const uint32_t lumaBlocks = gather->colour ? 2 : 1;
@@ -85,7 +85,7 @@ void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t bloc
         const CellRange cols = cellsOfBlock(lumaBlocks * mcuColumn + l, gather->lumaBlocksWide, kLumaCellsWide);
         for (uint32_t y = rows.first; y <= rows.last; ++y)
             for (uint32_t x = cols.first; x <= cols.last; ++x) {
-                gather->lumaSum[y][x] += blocks[l][0];
+                gather->lumaSum[y][x] += dc[l];
                 ++gather->lumaCount[y][x];
             }
     }
@@ -93,8 +93,8 @@ void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t bloc
     const CellRange cols = cellsOfBlock(mcuColumn, gather->chromaBlocksWide, kChromaCellsWide);
     for (uint32_t y = rows.first; y <= rows.last; ++y)
         for (uint32_t x = cols.first; x <= cols.last; ++x) {
-            gather->cbSum[y][x] += blocks[2][0];
-            gather->crSum[y][x] += blocks[3][0];
+            gather->cbSum[y][x] += dc[2];
+            gather->crSum[y][x] += dc[3];
             ++gather->chromaCount[y][x];
         }
 }

@@ -1,0 +1,60 @@
+// Colour conversion and chroma averaging with SSE2: eight pixels at a time
+// in 16-bit lanes, where the fixed-point sums of the plain kernel fit.
+// Without a byte shuffle the channels are gathered one sample at a time.
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+
+#include <emmintrin.h>
+
+#include "encoder/encoder_kernels.h"
+
+namespace jpg {
+
+namespace {
+
+inline __m128i channel(const uint8_t *p, uint32_t step) {
+    return _mm_setr_epi16(p[0], p[step], p[2 * step], p[3 * step], p[4 * step], p[5 * step], p[6 * step],
+                          p[7 * step]);
+}
+
+inline __m128i times(__m128i v, int16_t c) { return _mm_mullo_epi16(v, _mm_set1_epi16(c)); }
+
+inline void storeEight(uint8_t *out, __m128i words) {
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out), _mm_packus_epi16(words, words));
+}
+
+}  // namespace
+
+void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                    uint8_t *cr) {
+    const __m128i offset = _mm_set1_epi16(128);
+    uint32_t x = 0;
+    for (; x + 8 <= width; x += 8, source += 8 * bytesPerPixel) {
+        const __m128i b = channel(source, bytesPerPixel);
+        const __m128i g = channel(source + 1, bytesPerPixel);
+        const __m128i r = channel(source + 2, bytesPerPixel);
+        const __m128i luma = _mm_add_epi16(_mm_add_epi16(times(r, 38), times(g, 75)), times(b, 15));
+        const __m128i blue = _mm_sub_epi16(_mm_sub_epi16(times(b, 64), times(r, 22)), times(g, 42));
+        const __m128i red = _mm_sub_epi16(_mm_sub_epi16(times(r, 64), times(g, 54)), times(b, 10));
+        storeEight(y + x, _mm_srli_epi16(luma, 7));
+        storeEight(cb + x, _mm_add_epi16(_mm_srai_epi16(blue, 7), offset));
+        storeEight(cr + x, _mm_add_epi16(_mm_srai_epi16(red, 7), offset));
+    }
+    convertRowPlain(source, width - x, bytesPerPixel, y + x, cb + x, cr + x);
+}
+
+void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count) {
+    const __m128i low = _mm_set1_epi16(0xFF);
+    uint32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 2 * i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(in + 2 * i + 16));
+        const __m128i averageA = _mm_avg_epu16(_mm_and_si128(a, low), _mm_srli_epi16(a, 8));
+        const __m128i averageB = _mm_avg_epu16(_mm_and_si128(b, low), _mm_srli_epi16(b, 8));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm_packus_epi16(averageA, averageB));
+    }
+    averagePairsPlain(in + 2 * i, out + i, count - i);
+}
+
+}  // namespace jpg
+
+#endif

@@ -1,0 +1,93 @@
+// The encoder's fast kernels: colour conversion, chroma averaging, and the
+// forward DCT with quantisation, in plain C++ and in SSE2 and AVX2.
+//
+// Every kernel computes exactly what the reference stages compute
+// (convertStripToPlanes, downsampleStrip, transformBlock): the same integer
+// arithmetic, so the same bytes. Only the quantisation is done differently,
+// by a reciprocal multiply that equals the reference's rounded division for
+// every coefficient the transform can produce (see QuantReciprocals).
+#ifndef JPG_ENCODER_ENCODER_KERNELS_H
+#define JPG_ENCODER_ENCODER_KERNELS_H
+
+#include <cstdint>
+
+#include "frame/call_options.h"
+
+namespace jpg {
+
+// A quantisation table prepared for division by multiplication, in natural
+// order (row by row), for a divisor q of 1 to 16,384:
+//   multiplier = ceil(2^31 / q), half = q >> 1, limit = 1023 (AC) or a
+//   bound no DC value reaches.
+// The reference computes sign(v) * floor((|v| + half) / q). With
+// a = |v| + half and e = multiplier * q - 2^31 (0 <= e < q), the product
+// a * multiplier / 2^31 exceeds a / q by a * e / (q * 2^31), which stays
+// below the distance 1/q to the next multiple whenever a * q < 2^31; with
+// q <= 2^14 that holds for every a < 2^17, far beyond the |v| <= 1,100 that
+// the transform of 8-bit samples can produce. So
+//   floor(a / q) = (a * multiplier) >> 31.
+struct QuantReciprocals {
+    uint32_t multiplier[64];
+    int32_t half[64];
+    int32_t limit[64];
+};
+
+// Largest divisor the reciprocal method serves (levels give at most ~11,900).
+constexpr int32_t kMaxReciprocalDivisor = 16384;
+
+// Fills `out` from a table of divisors in zigzag order (EncoderState's
+// quantTables); false when a divisor lies outside 1..kMaxReciprocalDivisor.
+bool makeQuantReciprocals(const int32_t zigzagDivisors[64], QuantReciprocals &out);
+
+// The quantised value of coefficient v with divisor data at index k.
+inline int32_t quantiseByReciprocal(int32_t v, uint32_t multiplier, int32_t half, int32_t limit) {
+    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) + static_cast<uint32_t>(half);
+    int32_t q = static_cast<int32_t>((static_cast<uint64_t>(a) * multiplier) >> 31);
+    if (q > limit) q = limit;
+    return v < 0 ? -q : q;
+}
+
+struct EncoderKernels {
+    // One source row of `width` pixels (B, G, R in 3 or 4 bytes) to full
+    // resolution Y, Cb and Cr samples.
+    void (*convertRow)(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                       uint8_t *cr);
+    // out[i] = (in[2i] + in[2i + 1] + 1) >> 1 for i < count.
+    void (*averagePairs)(const uint8_t *in, uint8_t *out, uint32_t count);
+    // Level shift, forward DCT and quantisation of the 8 x 8 samples at
+    // `samples` (rows `stride` apart) into 64 coefficients in natural order.
+    void (*transformBlock)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                           int16_t coefficients[64]);
+};
+
+// The plain kernels; the SIMD kernels use them for what is left of a row.
+void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                     uint8_t *cr);
+void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count);
+void transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                         int16_t coefficients[64]);
+
+// The x86 kernels (colour_convert_sse2.cpp, forward_dct_sse2.cpp and the
+// _avx2 files), for processors that have the instructions.
+void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                    uint8_t *cr);
+void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count);
+void transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                        int16_t coefficients[64]);
+void convertRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+                    uint8_t *cr);
+void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count);
+void transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                        int16_t coefficients[64]);
+
+extern const EncoderKernels kPlainEncoderKernels;
+extern const EncoderKernels kSse2EncoderKernels;
+extern const EncoderKernels kAvx2EncoderKernels;
+
+// The kernels of a set as the processor runs it (see resolveKernels); null
+// for the reference set, whose strip loop is the original one.
+const EncoderKernels *encoderKernels(KernelSet requested);
+
+}  // namespace jpg
+
+#endif  // JPG_ENCODER_ENCODER_KERNELS_H

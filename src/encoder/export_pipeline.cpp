@@ -1,0 +1,209 @@
+// The fast strip loop of iExportJPG: the same strips, planes and blocks as
+// the reference loop, with the fast kernels, the 64-bit bit writer and, for
+// larger pictures, two threads.
+//
+// The front end reads a strip, converts it to planes, pads and averages
+// them, transforms and quantises every block of the MCU row into a row of
+// coefficients and adds the MCU's DC values to the preview. The back end
+// Huffman-codes a row of coefficients and writes the bytes. On one thread
+// they alternate; on two, the front end runs ahead by at most
+// kQueuedRows rows.
+#include <cstring>
+
+#include "encoder/encoder_kernels.h"
+#include "encoder/encoder_state.h"
+
+namespace jpg {
+
+namespace {
+
+// A zero-filled block made and locked by one owner.
+template <typename T>
+class HeldBuffer {
+public:
+    HeldBuffer() = default;
+    ~HeldBuffer() { reset(); }
+    HeldBuffer(const HeldBuffer &) = delete;
+    HeldBuffer &operator=(const HeldBuffer &) = delete;
+    bool make(std::initializer_list<uint64_t> factors) {
+        reset();
+        uint32_t bytes = 0;
+        if (!checkedProduct(factors, bytes) || !block_.allocate(bytes)) return false;
+        ptr_ = static_cast<T *>(GlobalLock(block_.handle()));
+        return ptr_ != nullptr;
+    }
+    void reset() {
+        if (ptr_ != nullptr) GlobalUnlock(block_.handle());
+        ptr_ = nullptr;
+        block_.reset();
+    }
+    T *get() const { return ptr_; }
+
+private:
+    Block block_;
+    T *ptr_ = nullptr;
+};
+
+using CoefficientBlock = int16_t[64];
+
+// Bytes of entropy-coded data per file write.
+constexpr uint32_t kScanBufferBytes = 1u << 17;
+
+// What the front end holds: one strip of source rows, the full-resolution
+// planes, the averaged chroma planes, the prepared quantisation tables.
+struct FrontEnd {
+    const EncoderState *state = nullptr;
+    const EncoderKernels *kernels = nullptr;
+    const StripSource *source = nullptr;
+    ThumbnailGather *gather = nullptr;
+    HeldBuffer<uint8_t> strip;
+    HeldBuffer<uint8_t> full[3];
+    HeldBuffer<uint8_t> averaged[3];
+    uint8_t *fullPlanes[3] = {};
+    const uint8_t *componentPlanes[3] = {};  // the plane each component's blocks come from
+    uint32_t paddedStripWidth = 0;
+    uint32_t blocksPerRow = 0;
+    QuantReciprocals reciprocals[2];
+    uint32_t nextRow = 0;  // first picture row of the next strip
+
+    Result make() {
+        const EncoderState &s = *state;
+        if (!makeQuantReciprocals(s.quantTables[0], reciprocals[0]) ||
+            !makeQuantReciprocals(s.quantTables[1], reciprocals[1]))
+            return Result::Unsupported;
+        if (!strip.make({kStripHeight, source->rowStride})) return Result::NoMemory;
+        paddedStripWidth = roundUpWide(s.width, 8u * s.maxH);
+        for (uint32_t i = 0; i < s.scanComponents; ++i) {
+            const EncoderComponent &c = s.components[i];
+            if (!full[i].make({paddedStripWidth, kStripHeight})) return Result::NoMemory;
+            fullPlanes[i] = full[i].get();
+            componentPlanes[i] = fullPlanes[i];
+            if (c.hSamp == s.maxH && c.vSamp == s.maxV) continue;
+            // The encoder's only subsampled layout: 2 x 1 chroma.
+            if (s.maxH / c.hSamp != 2 || c.vSamp != s.maxV) return Result::Unsupported;
+            if (!averaged[i].make({c.paddedWidth, kStripHeight})) return Result::NoMemory;
+            componentPlanes[i] = averaged[i].get();
+        }
+        blocksPerRow = s.mcusPerRow * s.blocksPerMcu;
+        return Result::Ok;
+    }
+
+    // Reads, converts and transforms the next strip into `blocks`.
+    Result transformNextStrip(CoefficientBlock *blocks) {
+        const EncoderState &s = *state;
+        const uint32_t y = nextRow;
+        const uint32_t rows = s.height - y < kStripHeight ? s.height - y : kStripHeight;
+        nextRow += kStripHeight;
+        const Result r = source->read(source->context, strip.get(), rows);
+        if (r != Result::Ok) return r;
+        const bool lastStrip = rows != kStripHeight || y + kStripHeight == s.height;
+        convertStrip(rows);
+        if (paddedStripWidth > s.width || lastStrip) padStripEdges(&s, paddedStripWidth, rows, fullPlanes);
+        averageStrip();
+        transformRow(blocks);
+        endGatherRow(gather);
+        return Result::Ok;
+    }
+
+    void convertStrip(uint32_t rows) {
+        const EncoderState &s = *state;
+        const uint8_t *src = strip.get();
+        for (uint32_t r = 0; r < rows; ++r, src += source->rowStride) {
+            const size_t at = static_cast<size_t>(r) * paddedStripWidth;
+            if (s.colourMode == 1)
+                std::memcpy(fullPlanes[0] + at, src, s.width);
+            else
+                kernels->convertRow(src, s.width, source->bytesPerPixel, fullPlanes[0] + at, fullPlanes[1] + at,
+                                    fullPlanes[2] + at);
+        }
+    }
+
+    void averageStrip() {
+        const EncoderState &s = *state;
+        for (uint32_t i = 0; i < s.scanComponents; ++i) {
+            if (componentPlanes[i] == fullPlanes[i]) continue;
+            const uint32_t width = s.components[i].paddedWidth;
+            for (uint32_t r = 0; r < kStripHeight; ++r)
+                kernels->averagePairs(fullPlanes[i] + static_cast<size_t>(r) * paddedStripWidth,
+                                      averaged[i].get() + static_cast<size_t>(r) * width, width);
+        }
+    }
+
+    // Every block of the MCU row, in coding order, and the preview's DCs.
+    void transformRow(CoefficientBlock *blocks) {
+        const EncoderState &s = *state;
+        for (uint32_t m = 0; m < s.mcusPerRow; ++m) {
+            CoefficientBlock *mcu = blocks + static_cast<size_t>(m) * s.blocksPerMcu;
+            uint32_t b = 0;
+            for (uint32_t j = 0; j < s.scanComponents; ++j) {
+                const EncoderComponent &c = s.components[j];
+                const QuantReciprocals &table = reciprocals[c.quantSel & 1];
+                const uint8_t *origin = componentPlanes[j] + static_cast<size_t>(c.mcuWidthBlocks) * m * 8;
+                for (uint32_t k = 0; k < c.mcuHeightBlocks; ++k)
+                    for (uint32_t l = 0; l < c.mcuWidthBlocks; ++l)
+                        kernels->transformBlock(origin + static_cast<size_t>(k) * 8 * c.paddedWidth + l * 8,
+                                                c.paddedWidth, table, mcu[b++]);
+            }
+            int32_t dc[4] = {};
+            for (uint32_t i = 0; i < 4 && i < b; ++i) dc[i] = mcu[i][0];
+            gatherMcuDc(gather, m, dc);
+        }
+    }
+};
+
+// What the back end holds: the bit writer, its buffer, the codes.
+struct BackEnd {
+    const EncoderState *state = nullptr;
+    HeldBuffer<uint8_t> buffer;
+    ScanWriter writer;
+    BlockCodes codes[4];  // per scan component
+    int32_t predictors[4] = {};
+
+    Result make(HFILE file) {
+        if (!buffer.make({kScanBufferBytes})) return Result::NoMemory;
+        writer.buffer = buffer.get();
+        writer.capacity = kScanBufferBytes;
+        writer.file = file;
+        for (uint32_t i = 0; i < state->scanComponents; ++i) {
+            const EncoderComponent &c = state->components[i];
+            prepareBlockCodes(*state->dcCodes[c.dcSel & 1], *state->acCodes[c.acSel & 1], codes[i]);
+        }
+        return Result::Ok;
+    }
+
+    void codeRow(const CoefficientBlock *blocks) {
+        const EncoderState &s = *state;
+        for (uint32_t m = 0; m < s.mcusPerRow; ++m)
+            for (uint32_t b = 0; b < s.blocksPerMcu; ++b) {
+                const uint32_t c = s.mcuBlockComponent[b];
+                encodeBlockFast(writer, codes[c], *blocks++, predictors[c]);
+            }
+    }
+};
+
+}  // namespace
+
+Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripSource &source,
+                      const EncoderKernels &kernels, uint32_t /*threads*/) {
+    FrontEnd front;
+    front.state = state;
+    front.kernels = &kernels;
+    front.source = &source;
+    front.gather = gather;
+    Result r = front.make();
+    if (r != Result::Ok) return r;
+    BackEnd back;
+    back.state = state;
+    if ((r = back.make(state->jpegFile)) != Result::Ok) return r;
+    HeldBuffer<CoefficientBlock> row;
+    if (!row.make({front.blocksPerRow, sizeof(CoefficientBlock)})) return Result::NoMemory;
+
+    for (uint32_t y = 0; y < state->height; y += kStripHeight) {
+        if ((r = front.transformNextStrip(row.get())) != Result::Ok) return r;
+        back.codeRow(row.get());
+        if (back.writer.failed) return Result::IoError;
+    }
+    return finishScanFast(back.writer);
+}
+
+}  // namespace jpg
