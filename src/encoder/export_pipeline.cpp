@@ -8,10 +8,12 @@
 // Huffman-codes a row of coefficients and writes the bytes. On one thread
 // they alternate; on two, the front end runs ahead by at most
 // kQueuedRows rows.
+#include <atomic>
 #include <cstring>
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
+#include "frame/threads.h"
 
 namespace jpg {
 
@@ -181,10 +183,68 @@ struct BackEnd {
     }
 };
 
+// Rows of coefficients between the two threads: the front end fills a slot
+// when it is empty, the back end codes it when it is filled. A slot marked
+// `last` ends the scan, with the front end's result.
+constexpr uint32_t kQueuedRows = 4;
+
+struct RowQueue {
+    struct Slot {
+        CoefficientBlock *blocks = nullptr;
+        Result result = Result::Ok;
+        bool last = false;
+    };
+    HeldBuffer<CoefficientBlock> rows;
+    Slot slots[kQueuedRows];
+    Semaphore filled{0};
+    Semaphore empty{kQueuedRows};
+    std::atomic<bool> writeFailed{false};
+    BackEnd *back = nullptr;
+
+    bool make(uint32_t blocksPerRow) {
+        if (!filled.ok() || !empty.ok()) return false;
+        if (!rows.make({kQueuedRows, blocksPerRow, sizeof(CoefficientBlock)})) return false;
+        for (uint32_t i = 0; i < kQueuedRows; ++i) slots[i].blocks = rows.get() + static_cast<size_t>(i) * blocksPerRow;
+        return true;
+    }
+
+    // The back end's thread: codes filled rows until the last; after a
+    // failed write it only empties them.
+    static void codeRows(void *context) {
+        auto *queue = static_cast<RowQueue *>(context);
+        for (uint32_t n = 0;; ++n) {
+            queue->filled.wait();
+            const Slot &slot = queue->slots[n % kQueuedRows];
+            if (slot.result == Result::Ok && !queue->writeFailed.load(std::memory_order_relaxed)) {
+                queue->back->codeRow(slot.blocks);
+                if (queue->back->writer.failed) queue->writeFailed.store(true);
+            }
+            const bool last = slot.last;
+            queue->empty.post();
+            if (last) return;
+        }
+    }
+
+    // The front end, on the caller's thread: fills rows until the last strip
+    // or a failure.
+    Result transformRows(FrontEnd &front, uint32_t strips) {
+        for (uint32_t n = 0;; ++n) {
+            empty.wait();
+            Slot &slot = slots[n % kQueuedRows];
+            slot.result = writeFailed.load() ? Result::IoError : front.transformNextStrip(slot.blocks);
+            slot.last = slot.result != Result::Ok || n + 1 == strips;
+            const Result result = slot.result;
+            const bool last = slot.last;
+            filled.post();
+            if (last) return result;
+        }
+    }
+};
+
 }  // namespace
 
 Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripSource &source,
-                      const EncoderKernels &kernels, uint32_t /*threads*/) {
+                      const EncoderKernels &kernels, uint32_t threads) {
     FrontEnd front;
     front.state = state;
     front.kernels = &kernels;
@@ -195,10 +255,25 @@ Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripS
     BackEnd back;
     back.state = state;
     if ((r = back.make(state->jpegFile)) != Result::Ok) return r;
+    const uint32_t strips = (state->height + kStripHeight - 1) / kStripHeight;
+
+    if (threads > 1) {
+        RowQueue queue;
+        queue.back = &back;
+        Thread coder;
+        // Without a queue or a second thread the call runs on one thread.
+        if (queue.make(front.blocksPerRow) && coder.start(&RowQueue::codeRows, &queue)) {
+            r = queue.transformRows(front, strips);
+            coder.join();
+            if (r != Result::Ok) return r;
+            if (back.writer.failed) return Result::IoError;
+            return finishScanFast(back.writer);
+        }
+    }
+
     HeldBuffer<CoefficientBlock> row;
     if (!row.make({front.blocksPerRow, sizeof(CoefficientBlock)})) return Result::NoMemory;
-
-    for (uint32_t y = 0; y < state->height; y += kStripHeight) {
+    for (uint32_t n = 0; n < strips; ++n) {
         if ((r = front.transformNextStrip(row.get())) != Result::Ok) return r;
         back.codeRow(row.get());
         if (back.writer.failed) return Result::IoError;
