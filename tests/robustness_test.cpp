@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "encoder/encoder_state.h"
 #include "frame/platform.h"
 #include "frame/gdi.h"
 #include "jpg.h"
@@ -28,6 +29,7 @@ const char *opName(Op op) {
         case Op::Random: return "random";
         case Op::Clash: return "name clash";
         case Op::Mode: return "mode";
+        case Op::Thread: return "thread";
         default: return "?";
     }
 }
@@ -56,7 +58,8 @@ void failEveryOperation(const TempDir &dir, const Call &call) {
     const std::vector<std::string> after = dir.entries();
     const Bytes sentinel = {'o', 'l', 'd'};
 
-    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek, Op::Random, Op::Clash, Op::Mode}) {
+    for (Op op : {Op::Alloc, Op::Open, Op::Create, Op::Read, Op::Write, Op::Seek, Op::Random, Op::Clash, Op::Mode,
+                  Op::Thread}) {
         for (int n = 1;; ++n) {
             ASSERT_LT(n, 100000) << opName(op);
             if (!call.output.empty()) testutil::writeFile(call.output, sentinel);
@@ -107,6 +110,27 @@ TEST(Robustness, ImportSurvivesEveryFailedOperation) {
 TEST(Robustness, ExportSurvivesEveryFailedOperation) {
     Files f;
     failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0, {}});
+}
+
+// The fast strip loop, on one thread and on two (a thread that cannot start
+// leaves the call on one), for colour and grey.
+TEST(Robustness, FastExportPathsSurviveEveryFailedOperation) {
+    Files f;
+    const std::string grey = f.dir.file("grey.bmp");
+    testutil::writeFile(grey, testutil::bmpBytes(testutil::photoImage(21, 19, 1)));
+    for (const std::string &source : {f.bmp, grey})
+        for (const jpg::KernelSet kernels : {jpg::KernelSet::Plain, jpg::KernelSet::Auto})
+            for (const uint32_t threads : {1u, 2u}) {
+                const jpg::CallOptions options{kernels, threads};
+                SCOPED_TRACE(source + " " + jpg::kernelSetName(kernels) + " threads " + std::to_string(threads));
+                failEveryOperation(f.dir, {[&] {
+                                               return jpg::exportJpeg(source.c_str(), f.out.c_str(), 1, 30, options) ==
+                                                              jpg::Result::Ok
+                                                          ? 0
+                                                          : 1;
+                                           },
+                                           f.out, 0, {}});
+            }
 }
 
 TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
