@@ -19,33 +19,6 @@ namespace jpg {
 
 namespace {
 
-// A zero-filled block made and locked by one owner.
-template <typename T>
-class HeldBuffer {
-public:
-    HeldBuffer() = default;
-    ~HeldBuffer() { reset(); }
-    HeldBuffer(const HeldBuffer &) = delete;
-    HeldBuffer &operator=(const HeldBuffer &) = delete;
-    bool make(std::initializer_list<uint64_t> factors) {
-        reset();
-        uint32_t bytes = 0;
-        if (!checkedProduct(factors, bytes) || !block_.allocate(bytes)) return false;
-        ptr_ = static_cast<T *>(GlobalLock(block_.handle()));
-        return ptr_ != nullptr;
-    }
-    void reset() {
-        if (ptr_ != nullptr) GlobalUnlock(block_.handle());
-        ptr_ = nullptr;
-        block_.reset();
-    }
-    T *get() const { return ptr_; }
-
-private:
-    Block block_;
-    T *ptr_ = nullptr;
-};
-
 using CoefficientBlock = int16_t[64];
 
 // Bytes of entropy-coded data per file write.
@@ -58,9 +31,9 @@ struct FrontEnd {
     const EncoderKernels *kernels = nullptr;
     const StripSource *source = nullptr;
     ThumbnailGather *gather = nullptr;
-    HeldBuffer<uint8_t> strip;
-    HeldBuffer<uint8_t> full[3];
-    HeldBuffer<uint8_t> averaged[3];
+    LockedBlock<uint8_t> strip;
+    LockedBlock<uint8_t> full[3];
+    LockedBlock<uint8_t> averaged[3];
     uint8_t *fullPlanes[3] = {};
     const uint8_t *componentPlanes[3] = {};  // the plane each component's blocks come from
     uint32_t paddedStripWidth = 0;
@@ -156,7 +129,7 @@ struct FrontEnd {
 // What the back end holds: the bit writer, its buffer, the codes.
 struct BackEnd {
     const EncoderState *state = nullptr;
-    HeldBuffer<uint8_t> buffer;
+    LockedBlock<uint8_t> buffer;
     ScanWriter writer;
     BlockCodes codes[4];  // per scan component
     int32_t predictors[4] = {};
@@ -194,7 +167,7 @@ struct RowQueue {
         Result result = Result::Ok;
         bool last = false;
     };
-    HeldBuffer<CoefficientBlock> rows;
+    LockedBlock<CoefficientBlock> rows;
     Slot slots[kQueuedRows];
     Semaphore filled{0};
     Semaphore empty{kQueuedRows};
@@ -271,7 +244,7 @@ Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripS
         }
     }
 
-    HeldBuffer<CoefficientBlock> row;
+    LockedBlock<CoefficientBlock> row;
     if (!row.make({front.blocksPerRow, sizeof(CoefficientBlock)})) return Result::NoMemory;
     for (uint32_t n = 0; n < strips; ++n) {
         if ((r = front.transformNextStrip(row.get())) != Result::Ok) return r;

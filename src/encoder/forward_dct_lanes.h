@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "frame/dct_constants.h"
+
 namespace jpg {
 namespace {
 
@@ -21,7 +23,7 @@ namespace {
 template <class Ops, bool FirstPass>
 inline void dctPassLanes(typename Ops::V d[8]) {
     using V = typename Ops::V;
-    constexpr int kShift = FirstPass ? 11 : 18;
+    constexpr int kShift = FirstPass ? dct::kRowShift : dct::kColumnShift;
     const V tmp0 = Ops::add(d[0], d[7]), tmp7 = Ops::sub(d[0], d[7]);
     const V tmp1 = Ops::add(d[1], d[6]), tmp6 = Ops::sub(d[1], d[6]);
     const V tmp2 = Ops::add(d[2], d[5]), tmp5 = Ops::sub(d[2], d[5]);
@@ -36,18 +38,18 @@ inline void dctPassLanes(typename Ops::V d[8]) {
         d[0] = Ops::template descale<5>(Ops::add(tmp10, tmp11));
         d[4] = Ops::template descale<5>(Ops::sub(tmp10, tmp11));
     }
-    const V z1e = Ops::mulConst(Ops::add(tmp12, tmp13), 4433);
-    d[2] = Ops::template descale<kShift>(Ops::add(z1e, Ops::mulConst(tmp13, 6270)));
-    d[6] = Ops::template descale<kShift>(Ops::sub(z1e, Ops::mulConst(tmp12, 15137)));
+    const V z1e = Ops::mulConst(Ops::add(tmp12, tmp13), dct::kFix0_541196100);
+    d[2] = Ops::template descale<kShift>(Ops::add(z1e, Ops::mulConst(tmp13, dct::kFix0_765366865)));
+    d[6] = Ops::template descale<kShift>(Ops::sub(z1e, Ops::mulConst(tmp12, dct::kFix1_847759065)));
 
     V z1 = Ops::add(tmp4, tmp7), z2 = Ops::add(tmp5, tmp6), z3 = Ops::add(tmp4, tmp6), z4 = Ops::add(tmp5, tmp7);
-    const V z5 = Ops::mulConst(Ops::add(z3, z4), 9633);
-    const V t4 = Ops::mulConst(tmp4, 2446), t5 = Ops::mulConst(tmp5, 16819);
-    const V t6 = Ops::mulConst(tmp6, 25172), t7 = Ops::mulConst(tmp7, 12299);
-    z1 = Ops::mulConst(z1, -7373);
-    z2 = Ops::mulConst(z2, -20995);
-    z3 = Ops::sub(z5, Ops::mulConst(z3, 16069));
-    z4 = Ops::sub(z5, Ops::mulConst(z4, 3196));
+    const V z5 = Ops::mulConst(Ops::add(z3, z4), dct::kFix1_175875602);
+    const V t4 = Ops::mulConst(tmp4, dct::kFix0_298631336), t5 = Ops::mulConst(tmp5, dct::kFix2_053119869);
+    const V t6 = Ops::mulConst(tmp6, dct::kFix3_072711026), t7 = Ops::mulConst(tmp7, dct::kFix1_501321110);
+    z1 = Ops::mulConst(z1, -dct::kFix0_899976223);
+    z2 = Ops::mulConst(z2, -dct::kFix2_562915447);
+    z3 = Ops::sub(z5, Ops::mulConst(z3, dct::kFix1_961570560));
+    z4 = Ops::sub(z5, Ops::mulConst(z4, dct::kFix0_390180644));
     d[7] = Ops::template descale<kShift>(Ops::add(Ops::add(t4, z1), z3));
     d[5] = Ops::template descale<kShift>(Ops::add(Ops::add(t5, z2), z4));
     d[3] = Ops::template descale<kShift>(Ops::add(Ops::add(t6, z2), z3));

@@ -2,6 +2,7 @@
 // writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
 #include "encoder/encoder_state.h"
 #include "frame/markers.h"
+#include "frame/standard_tables.h"
 
 namespace jpg {
 
@@ -22,6 +23,12 @@ void flushOutBuffer(EncoderState *state, uint32_t count) {
     if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(state->outBuffer), count) != count)
         state->writeFailed = true;
     state->outCount = 0;
+}
+
+// The end-of-image marker, after the last coded byte.
+bool writeEoi(HFILE file) {
+    static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
+    return _lwrite(file, reinterpret_cast<LPCCH>(kEoi), 2) == 2;
 }
 
 inline void storeByte(EncoderState *state, uint8_t byte) {
@@ -104,8 +111,7 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
 Result finishScan(EncoderState *state) {
     putBits(state, 0x7F, 7);
     if (state->outCount != 0) flushOutBuffer(state, state->outCount);
-    static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
-    if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(kEoi), 2) != 2) state->writeFailed = true;
+    if (!writeEoi(state->jpegFile)) state->writeFailed = true;
     return state->writeFailed ? Result::IoError : Result::Ok;
 }
 
@@ -155,7 +161,7 @@ inline void emitWord(ScanWriter &w, uint64_t word) {
     for (int i = 0; i < 8; ++i) {
         const auto byte = static_cast<uint8_t>(word >> (56 - 8 * i));
         out[n++] = byte;
-        if (byte == 0xFF) out[n++] = 0;
+        if (byte == marker::kPrefix) out[n++] = marker::kStuffed;
     }
     w.used += n;
 }
@@ -235,7 +241,7 @@ void flushScanWriter(ScanWriter &w) {
     for (uint32_t i = 0; i < n; ++i) {
         const auto byte = static_cast<uint8_t>(w.bits >> (pending - 8 * (i + 1)));
         w.buffer[w.used++] = byte;
-        if (byte == 0xFF) w.buffer[w.used++] = 0;
+        if (byte == marker::kPrefix) w.buffer[w.used++] = marker::kStuffed;
     }
     w.free += static_cast<int32_t>(8 * n);
     writeBuffer(w);
@@ -245,8 +251,7 @@ Result finishScanFast(ScanWriter &w) {
     const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
     if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);  // complete the byte with 1-bits
     flushScanWriter(w);
-    static constexpr uint8_t kEoi[2] = {0xFF, 0xD9};
-    if (_lwrite(w.file, reinterpret_cast<LPCCH>(kEoi), 2) != 2) w.failed = true;
+    if (!writeEoi(w.file)) w.failed = true;
     return w.failed ? Result::IoError : Result::Ok;
 }
 
