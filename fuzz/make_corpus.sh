@@ -9,7 +9,7 @@ out="$root/fuzz/corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{import,export,preview,show,headers}
+mkdir -p "$out"/{import,export,export_kernels,preview,show,headers}
 
 # Source pictures: a colour and a grey gradient with some texture.
 convert -size 24x16 -seed 3 plasma:fractal "$work/c.ppm"
@@ -45,10 +45,13 @@ convert "$work/c.ppm" -colors 2 -type Palette -compress none BMP3:"$work/p1.bmp"
 convert "$work/c.ppm" -define bmp:subtype=RGB565 BMP:"$work/c16.bmp"
 convert "$work/c.ppm" -colors 16 -type Palette BMP3:"$work/rle4.bmp"
 convert "$work/odd.ppm" -colors 200 -type Palette BMP3:"$work/rle8.bmp"
+options=0
 for f in "$work"/*.bmp; do
   b=$(basename "$f" .bmp)
   cp "$f" "$out/show/$b.bmp"
   printf '\001\003' | cat - "$f" > "$out/export/$b.bmp"
+  # The kernel sets and thread counts in turn.
+  printf "\\001\\003\\$(printf %03o $((options++ % 8)))" | cat - "$f" > "$out/export_kernels/$b.bmp"
   printf '\000' | cat - "$f" > "$out/headers/$b.bmp"
 done
 
