@@ -17,13 +17,6 @@ int infoCommand(const Args &args);
 int previewCommand(const Args &args);
 int showCommand(const Args &args);
 
-// Why the decoder refuses a JPEG file's headers ("" when it accepts them);
-// when it accepts them, `colours` (if given) receives the colour space the
-// import uses and why.
-std::string decoderVerdict(const std::string &path, std::string *colours = nullptr);
-// Why the encoder cannot take a BMP file ("" when it can).
-std::string encoderVerdict(const std::string &path);
-
 // Prints "program: file: reason" on standard error.
 void complain(const std::string &file, const std::string &reason);
 

@@ -6,8 +6,7 @@
 #include <string>
 
 #include "commands.h"
-#include "frame/platform.h"
-#include "jpg.h"
+#include "jpg_tool.h"
 
 #ifndef JPG_VERSION
 #define JPG_VERSION "0.0.0"
@@ -52,8 +51,6 @@ bool fileExists(const std::string &path) {
     return f != nullptr;
 }
 
-bool sameFile(const std::string &a, const std::string &b) { return jpg::sameFile(a.c_str(), b.c_str()); }
-
 bool parseNumber(const std::string &text, long &value) {
     if (text.empty()) return false;
     char *end = nullptr;
@@ -65,7 +62,7 @@ bool parseNumber(const std::string &text, long &value) {
 
 int importCommand(const Args &args) {
     if (args.size() != 2) return usageError("import needs IN.jpg OUT.bmp");
-    const int32_t status = iImportJPG(args[0].c_str(), args[1].c_str());
+    const int32_t status = jpgToolImport(args[0].c_str(), args[1].c_str(), nullptr);
     switch (status) {
         case JPG_IMPORT_OK:
             return 0;
@@ -73,8 +70,8 @@ int importCommand(const Args &args) {
             complain(args[0], fileExists(args[0]) ? "not a JPEG file" : "cannot be opened");
             return 1;
         case JPG_IMPORT_REFUSED: {
-            const std::string why = decoderVerdict(args[0]);
-            if (why.empty())
+            char why[256] = "";
+            if (jpgToolImportRefusal(args[0].c_str(), why, sizeof why) == 0)
                 complain(args[1], "the BMP file could not be written");
             else
                 complain(args[0], why);
@@ -105,13 +102,13 @@ int exportCommand(const Args &args) {
         }
     }
     if (files.size() != 2) return usageError("export needs IN.bmp OUT.jpg");
-    const int32_t status =
-        iExportJPG(files[0].c_str(), files[1].c_str(), static_cast<int32_t>(layout), static_cast<int32_t>(level));
+    const int32_t status = jpgToolExport(files[0].c_str(), files[1].c_str(), static_cast<int32_t>(layout),
+                                         static_cast<int32_t>(level), nullptr);
     if (status == JPG_EXPORT_OK) return 0;
-    const std::string why = encoderVerdict(files[0]);
-    if (!why.empty())
+    char why[256] = "";
+    if (jpgToolExportRefusal(files[0].c_str(), why, sizeof why) != 0)
         complain(files[0], why);
-    else if (sameFile(files[0], files[1]))
+    else if (jpgToolSameFile(files[0].c_str(), files[1].c_str()))
         complain(files[1], "is the source itself; choose another output file");
     else
         complain(files[1], "the JPEG file could not be written");

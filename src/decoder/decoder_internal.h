@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "decoder/decoder_state.h"
+#include "frame/call_options.h"
 #include "frame/conventions.h"
 #include "jpg.h"
 
@@ -193,6 +194,17 @@ void nearestRows(uint32_t rows, uint32_t length, uint32_t destStride, uint32_t d
 // Converts `rows` plane rows into BMP rows (B, G, R or grey).
 void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
                       uint32_t stride, uint32_t planeStride);
+
+// ---- the import -----------------------------------------------------------
+
+// Opens a JPEG file and reads its headers up to the first scan, the checks
+// the import makes before it writes anything: IoError when the file cannot be
+// opened or read, NotFormat when it does not start with SOI, NoMemory, or the
+// header parser's verdict. headers.reason says why whenever it is not Ok.
+Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, HeaderFacts &headers);
+
+// The import of a JPEG file into a BMP file: a JPG_IMPORT_* status.
+int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options);
 
 // Decodes the scan into the BMP file (positioned at the first pixel row).
 // Ok; Damaged when the data was damaged or not followed by FF D9 (the file

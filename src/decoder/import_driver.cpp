@@ -152,18 +152,35 @@ Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const Hea
     return ended && !ctx.damaged ? Result::Ok : Result::Damaged;
 }
 
+Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, HeaderFacts &headers) {
+    if (jpegPath == nullptr || !jpeg.open(jpegPath, OF_READ)) {
+        headers.reason = "the file cannot be read";
+        return Result::IoError;
+    }
+    if (!startsWithSoi(jpeg)) {
+        headers.reason = "not a JPEG file";
+        return Result::NotFormat;
+    }
+    if (owned.init() != Result::Ok) {
+        headers.reason = "out of memory";
+        return Result::NoMemory;
+    }
+    const Result read = readHeaders(jpeg.get(), &owned.state, headers);
+    if (read != Result::Ok && headers.reason == nullptr) headers.reason = "the headers cannot be read";
+    return read;
+}
+
 namespace {
 
-int32_t importJpeg(const char *jpegPath, const char *bmpPath) {
+int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions & /*options*/) {
     OpenFile jpeg;
-    if (jpegPath == nullptr || !jpeg.open(jpegPath, OF_READ)) return JPG_IMPORT_NOT_JPEG;
-    if (!startsWithSoi(jpeg)) return JPG_IMPORT_NOT_JPEG;
-
     OwnedDecoderState owned;
-    if (owned.init() != Result::Ok) return JPG_IMPORT_REFUSED;
-    DecoderState &state = owned.state;
     HeaderFacts headers;
-    if (readHeaders(jpeg.get(), &state, headers) != Result::Ok) return JPG_IMPORT_REFUSED;
+    const Result opened = openJpeg(jpeg, jpegPath, owned, headers);
+    if (opened == Result::IoError && !jpeg.isOpen()) return JPG_IMPORT_NOT_JPEG;
+    if (opened == Result::NotFormat) return JPG_IMPORT_NOT_JPEG;
+    if (opened != Result::Ok) return JPG_IMPORT_REFUSED;
+    DecoderState &state = owned.state;
 
     OutputFile bmp;
     if (bmpPath == nullptr || !bmp.create(bmpPath)) return JPG_IMPORT_REFUSED;
@@ -181,12 +198,16 @@ int32_t importJpeg(const char *jpegPath, const char *bmpPath) {
 
 }  // namespace
 
-}  // namespace jpg
-
-extern "C" JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath) {
+int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
     try {
-        return jpg::importJpeg(jpegPath, bmpPath);
+        return importJpeg(jpegPath, bmpPath, options);
     } catch (...) {
         return JPG_IMPORT_REFUSED;
     }
+}
+
+}  // namespace jpg
+
+extern "C" JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath) {
+    return jpg::importJpegFile(jpegPath, bmpPath, jpg::CallOptions{});
 }

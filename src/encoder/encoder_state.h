@@ -8,6 +8,7 @@
 #define JPG_ENCODER_ENCODER_STATE_H
 
 #include <cstdint>
+#include <string>
 
 #include "frame/call_options.h"
 #include "frame/conventions.h"
@@ -104,6 +105,19 @@ void setupHuffmanTables(EncoderState *state);
 Result setupEncoderTables(EncoderState *state, uint16_t level, int32_t colourMode);
 // Unlocks and frees what setupEncoderTables made; safe to call twice.
 void releaseEncoderTables(EncoderState *state);
+
+// ---- export_driver.cpp ---------------------------------------------------
+
+// The export's checks of a source file, run before anything is written:
+// the file opens, its headers are of a kind the encoder takes, and it holds
+// every row. Ok; or NotFormat, Malformed, Unsupported, IoError or NoMemory
+// with the reason in plain words in `reason`.
+Result checkExportSource(const char *bmpPath, std::string &reason);
+
+// The export of a BMP file to a JPEG file: JPG_EXPORT_OK or
+// JPG_EXPORT_FAILED, the output path untouched on failure.
+int32_t exportJpegFile(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,
+                       const CallOptions &options);
 
 // ---- header_writer.cpp ---------------------------------------------------
 

@@ -8,6 +8,7 @@
 // place only when it is complete, so a failure leaves the destination as it
 // was.
 #include <cstring>
+#include <string>
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
@@ -48,28 +49,49 @@ Result readSourceTable(const BmpHeaders &headers, Source &source) {
     return Result::Ok;
 }
 
-// Reads and checks the headers and finds the first pixel row.
-Result openSource(const OpenFile &file, Source &source) {
+// Reads and checks the headers, makes sure the file holds every row, and
+// finds the first pixel row. `reason`, when given, receives why a file is
+// refused.
+Result openSource(const OpenFile &file, Source &source, std::string *reason) {
+    const auto refuse = [reason](Result result, const std::string &why) {
+        if (reason != nullptr) *reason = why;
+        return result;
+    };
     BmpHeaders headers;
     const Result r = readBmpHeaders(file, headers);
-    if (r != Result::Ok) return r;
-    if (headers.compression != 0) return Result::Unsupported;
+    switch (r) {
+        case Result::Ok: break;
+        case Result::NotFormat: return refuse(r, "not a BMP file");
+        case Result::Unsupported: return refuse(r, "unsupported BMP header (info header size or colour table)");
+        case Result::IoError: return refuse(r, "the file cannot be read");
+        case Result::NoMemory: return refuse(r, "out of memory");
+        default: return refuse(r, "the BMP headers are damaged or cut short");
+    }
+    if (headers.compression != 0) return refuse(Result::Unsupported, "compressed BMP files are not supported");
     const uint16_t bits = headers.bitCount;
-    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) return Result::Unsupported;
-    if (headers.width < 1 || static_cast<uint32_t>(headers.width) > kMaxImageSide) return Result::Unsupported;
-    if (headers.rows < 1 || headers.rows > kMaxImageSide) return Result::Unsupported;
+    if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
+        return refuse(Result::Unsupported,
+                      std::to_string(bits) + "-bit BMP files are not supported (1, 4, 8, 24 and 32 bits are)");
+    if (headers.width < 1 || headers.rows < 1) return refuse(Result::Unsupported, "the picture is empty");
+    if (static_cast<uint32_t>(headers.width) > kMaxImageSide || headers.rows > kMaxImageSide)
+        return refuse(Result::Unsupported, "pictures over 65,535 pixels a side are not supported");
     source.width = static_cast<uint32_t>(headers.width);
     source.height = headers.rows;  // a top-down file keeps its stored order
     source.bitCount = bits;
     source.rowStride = static_cast<uint32_t>(headers.stride);
     source.rowBytes = static_cast<uint32_t>((uint64_t{bits} * source.width + 7) / 8);
-    if (const Result t = readSourceTable(headers, source); t != Result::Ok) return t;
+    if (const Result t = readSourceTable(headers, source); t != Result::Ok) return refuse(t, "out of memory");
     // The rows start where the file header says; an offset that points into
     // the headers or the colour table is taken as "right after the table".
     const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
     source.pixelOffset = headers.bfOffBits >= afterTable ? headers.bfOffBits : afterTable;
+    // The last row may come without its padding bytes.
+    const uint64_t needed = uint64_t{source.pixelOffset} + headers.stride * (source.height - 1) + source.rowBytes;
+    const LONG size = _llseek(file.get(), 0, FILE_END);
+    if (size < 0) return refuse(Result::IoError, "the file cannot be read");
+    if (static_cast<uint64_t>(size) < needed) return refuse(Result::Malformed, "the file ends before its last row");
     if (_llseek(file.get(), static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
-        return Result::IoError;
+        return refuse(Result::IoError, "the file cannot be read");
     return Result::Ok;
 }
 
@@ -212,7 +234,7 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     OpenFile bmpFile;
     if (!bmpFile.open(bmpPath, OF_READ)) return Result::IoError;
     Source source;
-    Result r = openSource(bmpFile, source);
+    Result r = openSource(bmpFile, source, nullptr);
     if (r != Result::Ok) return r;
 
     OutputFile jpegFile;
@@ -258,15 +280,30 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     return Result::Ok;
 }
 
+Result checkExportSource(const char *bmpPath, std::string &reason) {
+    OpenFile file;
+    if (bmpPath == nullptr || !file.open(bmpPath, OF_READ)) {
+        reason = "cannot be opened";
+        return Result::IoError;
+    }
+    Source source;
+    return openSource(file, source, &reason);
+}
+
+int32_t exportJpegFile(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,
+                       const CallOptions &options) {
+    const auto layout = static_cast<uint16_t>(thumbnailLayout);
+    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
+    try {
+        return exportJpeg(bmpPath, jpegPath, layout, level, options) == Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
+    } catch (...) {
+        return JPG_EXPORT_FAILED;  // nothing was committed: the output path is as it was
+    }
+}
+
 }  // namespace jpg
 
 extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout,
                                                int32_t compressionLevel) {
-    const auto layout = static_cast<uint16_t>(thumbnailLayout);
-    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
-    try {
-        return jpg::exportJpeg(bmpPath, jpegPath, layout, level, jpg::CallOptions{}) == jpg::Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
-    } catch (...) {
-        return JPG_EXPORT_FAILED;  // nothing was committed: the output path is as it was
-    }
+    return jpg::exportJpegFile(bmpPath, jpegPath, thumbnailLayout, compressionLevel, jpg::CallOptions{});
 }

@@ -1,0 +1,70 @@
+// The conversions with options, and the reasons they would refuse a file:
+// the checks the import and the export run themselves.
+#include <cstring>
+
+#include "decoder/decoder_internal.h"
+#include "encoder/encoder_state.h"
+#include "tool/tool_internal.h"
+
+namespace jpg::tool {
+
+void giveReason(const std::string &text, char *reason, size_t size) {
+    if (reason == nullptr || size == 0) return;
+    const size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    std::memcpy(reason, text.data(), n);
+    reason[n] = '\0';
+}
+
+CallOptions callOptions(const JpgToolOptions *options) {
+    CallOptions call;
+    (void)options;  // every field of the record has its default so far
+    return call;
+}
+
+}  // namespace jpg::tool
+
+extern "C" {
+
+void jpgToolDefaultOptions(JpgToolOptions *options) {
+    if (options != nullptr) *options = JpgToolOptions{};
+}
+
+int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options) {
+    return jpg::importJpegFile(jpegPath, bmpPath, jpg::tool::callOptions(options));
+}
+
+int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,
+                      const JpgToolOptions *options) {
+    return jpg::exportJpegFile(bmpPath, jpegPath, thumbnailLayout, compressionLevel,
+                               jpg::tool::callOptions(options));
+}
+
+int32_t jpgToolImportRefusal(const char *jpegPath, char *reason, size_t reasonSize) {
+    try {
+        jpg::OpenFile jpeg;
+        jpg::OwnedDecoderState owned;
+        jpg::HeaderFacts headers;
+        if (jpg::openJpeg(jpeg, jpegPath, owned, headers) == jpg::Result::Ok) return 0;
+        jpg::tool::giveReason(headers.reason, reason, reasonSize);
+    } catch (...) {
+        jpg::tool::giveReason("out of memory", reason, reasonSize);
+    }
+    return 1;
+}
+
+int32_t jpgToolExportRefusal(const char *bmpPath, char *reason, size_t reasonSize) {
+    try {
+        std::string why;
+        if (jpg::checkExportSource(bmpPath, why) == jpg::Result::Ok) return 0;
+        jpg::tool::giveReason(why, reason, reasonSize);
+    } catch (...) {
+        jpg::tool::giveReason("out of memory", reason, reasonSize);
+    }
+    return 1;
+}
+
+int32_t jpgToolSameFile(const char *a, const char *b) {
+    return a != nullptr && b != nullptr && jpg::sameFile(a, b) ? 1 : 0;
+}
+
+}  // extern "C"
