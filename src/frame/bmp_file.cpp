@@ -111,13 +111,39 @@ Result readColourTable(const BmpHeaders &headers, ColourTable &table) {
     return Result::Ok;
 }
 
+namespace {
+
+// One loop per depth and output, so that the index extraction is fixed.
+template <uint32_t Bits, bool Grey>
+void expandRow(const uint8_t *row, uint32_t width, const ColourTable &table, uint8_t *out) {
+    for (uint32_t x = 0; x < width; ++x) {
+        const uint8_t *colour = table.bgr[bmpIndexAt(row, Bits, x)];
+        if (Grey) {
+            out[x] = colour[0];
+        } else {
+            std::memcpy(out + 3 * size_t{x}, colour, 3);
+        }
+    }
+}
+
+template <bool Grey>
+void expandRowOfDepth(const uint8_t *row, uint32_t bitCount, uint32_t width, const ColourTable &table,
+                      uint8_t *out) {
+    switch (bitCount) {
+        case 1: return expandRow<1, Grey>(row, width, table, out);
+        case 4: return expandRow<4, Grey>(row, width, table, out);
+        default: return expandRow<8, Grey>(row, width, table, out);
+    }
+}
+
+}  // namespace
+
 void expandIndexedRow(const uint8_t *row, uint32_t bitCount, uint32_t width, const ColourTable &table, bool grey,
                       uint8_t *out) {
-    if (grey) {
-        for (uint32_t x = 0; x < width; ++x) out[x] = table.bgr[bmpIndexAt(row, bitCount, x)][0];
-        return;
-    }
-    for (uint32_t x = 0; x < width; ++x, out += 3) std::memcpy(out, table.bgr[bmpIndexAt(row, bitCount, x)], 3);
+    if (grey)
+        expandRowOfDepth<true>(row, bitCount, width, table, out);
+    else
+        expandRowOfDepth<false>(row, bitCount, width, table, out);
 }
 
 }  // namespace jpg
