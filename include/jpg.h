@@ -135,16 +135,22 @@ JPG_API int32_t JPG_CALL WEP(int32_t reserved);
  * on. Returns 0. */
 JPG_API int32_t JPG_CALL iDecode_Init(DecoderState *state);
 
-/* Encodes an 8-bit (grey), 24-bit or 32-bit BMP file into a baseline JPEG
- * file. The first stored BMP row becomes the top row of the picture.
+/* Encodes an uncompressed 1-, 4-, 8-, 24- or 32-bit BMP file into a baseline
+ * JPEG file. An 8-bit file whose colour table is the grey ramp (or a part of
+ * it) gives its pixel values as grey levels; other 1-, 4- and 8-bit files go
+ * through their colour table (values past its end are black) and give a grey
+ * JPEG when every entry is grey, else a colour one. The first stored BMP row
+ * becomes the top row of the picture.
  * thumbnailLayout (low 16 bits) is stored in the preview segment; 1 is the
  * layout this library writes. compressionLevel (low 16 bits): 3 gives the
  * standard tables, larger values coarser quantisation. Returns 0 or 1. */
 JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *jpegPath,
                                     int32_t thumbnailLayout, int32_t compressionLevel);
 
-/* Decodes a baseline or extended sequential Huffman JPEG file (8-bit, grey or
- * YCbCr) into an 8-bit grey or 24-bit BMP file, top row stored first.
+/* Decodes a baseline or extended sequential Huffman JPEG file (8-bit, grey,
+ * YCbCr or RGB) into an 8-bit grey or 24-bit BMP file, top row stored first.
+ * Three components are RGB when they are named 'R', 'G', 'B' or an Adobe
+ * segment says transform 0, unless they are named 1, 2, 3 (always YCbCr).
  * Returns 0, 1, 2 or 3 (see above). */
 JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath);
 

@@ -26,7 +26,7 @@ const char kUsage[] =
     "commands:\n"
     "  import IN.jpg OUT.bmp           decode a JPEG file into a BMP file\n"
     "  export IN.bmp OUT.jpg [--level N] [--layout N]\n"
-    "                                  encode a BMP file (8, 24 or 32 bits) into a JPEG file;\n"
+    "                                  encode a BMP file (1, 4, 8, 24 or 32 bits) into a JPEG file;\n"
     "                                  level 3 (default) uses the standard tables, larger is coarser;\n"
     "                                  layout is the preview layout tag (default 1)\n"
     "  info FILE                       describe the headers of a JPEG or BMP file\n"
