@@ -5,6 +5,7 @@
 #include <functional>
 #include <thread>
 
+#include "decoder/decoder_internal.h"
 #include "encoder/encoder_state.h"
 #include "frame/platform.h"
 #include "frame/gdi.h"
@@ -105,6 +106,19 @@ struct Files {
 TEST(Robustness, ImportSurvivesEveryFailedOperation) {
     Files f;
     failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
+}
+
+TEST(Robustness, FastAndThreadedImportsSurviveEveryFailedOperation) {
+    // Three strips, so that the worker is still decoding when a failure
+    // stops the caller, and the other way round.
+    Files f;
+    const std::string jpeg = f.dir.file("tall.jpg");
+    testutil::writeFile(f.bmp, testutil::bmpBytes(testutil::photoImage(300, 40, 3)));
+    ASSERT_EQ(iExportJPG(f.bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+    for (jpg::KernelSet kernels : {jpg::KernelSet::Reference, jpg::KernelSet::Auto}) {
+        const jpg::CallOptions options{kernels, 2};
+        failEveryOperation(f.dir, {[&] { return jpg::importJpegFile(jpeg.c_str(), f.out.c_str(), options); }, f.out, 0, {}});
+    }
 }
 
 TEST(Robustness, ExportSurvivesEveryFailedOperation) {

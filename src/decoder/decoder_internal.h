@@ -180,6 +180,23 @@ void decodeMcuRow(DecodeContext &ctx, CoefficientRows &coefficients);
 void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coefficients, uint8_t *const *sampleRows,
                        uint32_t stripRow);
 
+// The fast path notes what each block of a coefficient row holds, so that
+// the transform can take the short way where it gives the same samples.
+constexpr uint8_t kBlockDcOnly = 0;  // no AC coefficient was coded
+constexpr uint8_t kBlockNarrow = 1;  // every coefficient within kNarrowLimit
+constexpr uint8_t kBlockWide = 2;    // needs the 64-bit transform
+struct BlockKinds {
+    uint8_t *kinds[kMaxScanComponents] = {};  // one per block of each coefficient row
+};
+
+// decodeMcuRow for the fast path: each block is dequantised in natural order
+// straight at its place, and its kind noted.
+void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, BlockKinds &kinds);
+struct DecoderKernels;
+// reconstructMcuRow for the fast path, with the given kernels.
+void reconstructMcuRowFast(const DecodeContext &ctx, const CoefficientRows &coefficients, const BlockKinds &kinds,
+                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow);
+
 // ---- upsampling and colour conversion -----------------------------------
 
 void upsampleStrip(const DecodeContext &ctx, uint32_t planeStride, uint8_t *const *sampleRows, uint8_t *const *planes);
@@ -195,6 +212,12 @@ void nearestRows(uint32_t rows, uint32_t length, uint32_t destStride, uint32_t d
 void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
                       uint32_t stride, uint32_t planeStride);
 
+// convertStripRows for the fast path: straight from the sample rows where
+// upsampling would only replicate samples (Y whole, chroma whole or halved
+// each way), else through upsampleStrip and the planes.
+void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
+                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, uint32_t stride);
+
 // ---- the import -----------------------------------------------------------
 
 // Opens a JPEG file and reads its headers up to the first scan, the checks
@@ -209,7 +232,9 @@ int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOpti
 // Decodes the scan into the BMP file (positioned at the first pixel row).
 // Ok; Damaged when the data was damaged or not followed by FF D9 (the file
 // is complete all the same); IoError, NoMemory.
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride);
+// The options choose the kernel set and the threads.
+Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride,
+                   const CallOptions &options = CallOptions{});
 
 }  // namespace jpg
 

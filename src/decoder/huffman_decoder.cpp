@@ -8,8 +8,10 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 #include "frame/huffman_codes.h"
 #include "frame/markers.h"
+#include "frame/standard_tables.h"
 
 namespace jpg {
 
@@ -212,52 +214,119 @@ void processRestart(DecodeContext &ctx) {
     ctx.restartsToGo = ctx.state->restartInterval;
 }
 
-void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
+namespace {
+
+// Restart handling once per MCU, before its first block.
+inline void startMcu(DecodeContext &ctx) {
     if (ctx.state->restartInterval != 0) {
         if (ctx.restartsToGo == 0) processRestart(ctx);
         --ctx.restartsToGo;
     }
+}
+
+// Decodes one block of component c (scan order). The sink receives each
+// coded AC coefficient (zigzag index 1 to 63, value) and, last, the DC value
+// after prediction.
+template <class Sink>
+inline void decodeBlock(DecodeContext &ctx, uint32_t c, Sink &sink) {
     // Quantised DC values beyond this occur only in damaged data; it keeps
     // every later product within 32 bits.
     constexpr int32_t kDcLimit = 32767;
-    for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
-        const uint32_t c = ctx.mcuBlockComponent[b];
-        const ComponentLayout &l = ctx.comp[c];
-        int32_t *block = mcu + 64 * b;
-        std::memset(block, 0, 64 * sizeof *block);
+    const ComponentLayout &l = ctx.comp[c];
+    uint32_t s = static_cast<uint32_t>(nextSymbol(ctx, ctx.dcTable[l.dcSel]));
+    if (s > 16) {
+        ctx.damaged = true;
+        s = 0;
+    }
+    int32_t dc = s != 0 ? receiveExtend(ctx, s) : 0;
 
-        uint32_t s = static_cast<uint32_t>(nextSymbol(ctx, ctx.dcTable[l.dcSel]));
-        if (s > 16) {
-            ctx.damaged = true;
-            s = 0;
-        }
-        int32_t dc = s != 0 ? receiveExtend(ctx, s) : 0;
-
-        const DecodeTable &ac = ctx.acTable[l.acSel];
-        for (uint32_t k = 1; k < 64;) {
-            const uint32_t rs = static_cast<uint32_t>(nextSymbol(ctx, ac));
-            const uint32_t run = rs >> 4, size = rs & 15;
-            if (size != 0) {
-                k += run;
-                if (k > 63) {
-                    ctx.damaged = true;
-                    break;
-                }
-                block[k++] = receiveExtend(ctx, size);
-            } else if (run == 15) {
-                k += 16;
-            } else {
+    const DecodeTable &ac = ctx.acTable[l.acSel];
+    for (uint32_t k = 1; k < 64;) {
+        const uint32_t rs = static_cast<uint32_t>(nextSymbol(ctx, ac));
+        const uint32_t run = rs >> 4, size = rs & 15;
+        if (size != 0) {
+            k += run;
+            if (k > 63) {
+                ctx.damaged = true;
                 break;
             }
+            sink.ac(k++, receiveExtend(ctx, size));
+        } else if (run == 15) {
+            k += 16;
+        } else {
+            break;
         }
+    }
 
-        dc += ctx.dcPredictors[c];
-        if (dc > kDcLimit || dc < -kDcLimit) {
-            ctx.damaged = true;
-            dc = dc > 0 ? kDcLimit : -kDcLimit;
+    dc += ctx.dcPredictors[c];
+    if (dc > kDcLimit || dc < -kDcLimit) {
+        ctx.damaged = true;
+        dc = dc > 0 ? kDcLimit : -kDcLimit;
+    }
+    ctx.dcPredictors[c] = dc;
+    sink.dc(dc);
+}
+
+// Quantised coefficients in zigzag order.
+struct ZigzagSink {
+    int32_t *block;
+    void ac(uint32_t k, int32_t v) { block[k] = v; }
+    void dc(int32_t v) { block[0] = v; }
+};
+
+// Dequantised coefficients in natural order, and the block's kind.
+struct NaturalSink {
+    int32_t *block;
+    const int32_t *table;
+    uint8_t kind = kBlockDcOnly;
+    void note(int32_t v) {
+        if (static_cast<uint32_t>(v + kNarrowLimit) > 2 * static_cast<uint32_t>(kNarrowLimit)) kind = kBlockWide;
+    }
+    void ac(uint32_t k, int32_t v) {
+        const int32_t d = v * table[k];
+        block[kZigzag[k]] = d;
+        if (kind == kBlockDcOnly) kind = kBlockNarrow;
+        note(d);
+    }
+    void dc(int32_t v) {
+        block[0] = v * table[0];
+        // A block of DC alone transforms to one value whatever its size.
+        if (kind != kBlockDcOnly) note(block[0]);
+    }
+};
+
+}  // namespace
+
+void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
+    startMcu(ctx);
+    for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
+        ZigzagSink sink{mcu + 64 * b};
+        std::memset(sink.block, 0, 64 * sizeof *sink.block);
+        decodeBlock(ctx, ctx.mcuBlockComponent[b], sink);
+    }
+}
+
+void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, BlockKinds &kinds) {
+    // Where block b of MCU m goes: its component's row at offset[b] + m x step.
+    size_t offset[kMaxBlocksPerMcu] = {}, step[kMaxScanComponents] = {};
+    uint32_t k = 0;
+    for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+        const ComponentLayout &l = ctx.comp[c];
+        step[c] = l.mcuWidthBlocks;
+        for (uint32_t v = 0; v < l.mcuHeightBlocks; ++v)
+            for (uint32_t h = 0; h < l.mcuWidthBlocks && k < ctx.blocksPerMcu; ++h, ++k)
+                offset[k] = static_cast<size_t>(v) * (l.paddedWidth / 8) + h;
+    }
+    for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {
+        startMcu(ctx);
+        for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
+            const uint32_t c = ctx.mcuBlockComponent[b];
+            const size_t at = offset[b] + m * step[c];
+            NaturalSink sink{coefficients.rows[c] + 64 * at, ctx.state->quantTables[ctx.comp[c].quantSel & 3]};
+            std::memset(sink.block, 0, 64 * sizeof *sink.block);
+            decodeBlock(ctx, c, sink);
+            kinds.kinds[c][at] = sink.kind;
         }
-        ctx.dcPredictors[c] = dc;
-        block[0] = dc;
     }
 }
 

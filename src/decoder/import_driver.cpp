@@ -1,10 +1,13 @@
 // iImportJPG and its scan loop: headers, BMP headers, then strip by strip
 // decoding, upsampling, conversion and writing, and the end-of-image test.
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 #include "frame/bmp_file.h"
+#include "frame/threads.h"
 #include "frame/markers.h"
 
 namespace jpg {
@@ -58,37 +61,64 @@ bool endMarkerFollows(DecodeContext &ctx) {
     return have == 2 && bytes[0] == marker::kPrefix && bytes[1] == marker::kEoi;
 }
 
-// The working rows of one strip, made once per scan: per scan component a
+// The stages of one call: the reference stages, or the fast path with the
+// kernels of its set.
+struct Stages {
+    const DecoderKernels *kernels = nullptr;  // null: the reference stages
+};
+
+// What the entropy decoding and the transform work in: per scan component a
 // coefficient row (the block rows of one MCU row: vSamp of them in an
-// interleaved scan, one in a one-component scan), its sample rows and its
-// full-resolution plane; and the strip of BMP rows.
-struct StripBuffers {
+// interleaved scan, one in a one-component scan) and its blocks' kinds.
+struct BlockRowBuffers {
     LockedBlock<int32_t> coefficients[kMaxScanComponents];
+    LockedBlock<uint8_t> kinds[kMaxScanComponents];
+    CoefficientRows rows;
+    BlockKinds blockKinds;
+
+    bool make(const DecodeContext &ctx, const Stages &stages) {
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            const ComponentLayout &l = ctx.comp[c];
+            if (!coefficients[c].make({l.mcuHeightBlocks, l.paddedWidth, 32})) return false;
+            if (stages.kernels != nullptr && !kinds[c].make({l.mcuHeightBlocks, l.paddedWidth / 8})) return false;
+            rows.rows[c] = coefficients[c].get();
+            blockKinds.kinds[c] = kinds[c].get();
+        }
+        return true;
+    }
+};
+
+// The sample rows of one strip, per scan component.
+struct SampleRows {
     LockedBlock<uint8_t> samples[kMaxScanComponents];
+    uint8_t *rows[kMaxScanComponents] = {};
+
+    bool make(const DecodeContext &ctx) {
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
+            rows[c] = samples[c].get();
+        }
+        return true;
+    }
+};
+
+// What a strip's output is made in: each scan component's full-resolution
+// plane, and the strip of BMP rows.
+struct OutputBuffers {
     LockedBlock<uint8_t> planes[kMaxScanComponents];
     LockedBlock<uint8_t> strip;
     uint32_t stripHeight = 0;
     uint32_t planeStride = 0;
-    CoefficientRows coefficientRows;
-    uint8_t *sampleRows[kMaxScanComponents] = {};
     uint8_t *planeRows[kMaxScanComponents] = {};
 
     bool make(const DecodeContext &ctx, uint32_t stride) {
         stripHeight = 8 * ctx.maxV;
         planeStride = roundUpWide(ctx.state->width, 8 * ctx.maxH);
-        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-            if (!coefficients[c].make({ctx.comp[c].mcuHeightBlocks, ctx.comp[c].paddedWidth, 32})) return false;
-        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-            if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
-        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-            if (!planes[c].make({stripHeight, planeStride})) return false;
-        if (!strip.make({stride, stripHeight})) return false;
         for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
-            coefficientRows.rows[c] = coefficients[c].get();
-            sampleRows[c] = samples[c].get();
+            if (!planes[c].make({stripHeight, planeStride})) return false;
             planeRows[c] = planes[c].get();
         }
-        return true;
+        return strip.make({stride, stripHeight});
     }
 };
 
@@ -104,29 +134,134 @@ Result openInput(DecodeContext &ctx, LockedBlock<uint8_t> &input) {
     return ctx.readFailed ? Result::IoError : Result::Ok;
 }
 
-// Decodes the MCU rows of one strip, upsamples and converts them, and writes
-// the strip's BMP rows.
-Result decodeStrip(DecodeContext &ctx, StripBuffers &b, uint32_t firstMcuRow, uint32_t &rowsDone, HFILE bmpFile,
-                   uint32_t stride) {
-    const uint32_t blockRowsPerStrip = ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
-    for (uint32_t stripRow = 0; stripRow < blockRowsPerStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
-        decodeMcuRow(ctx, b.coefficientRows);
-        reconstructMcuRow(ctx, b.coefficientRows, b.sampleRows, stripRow);
+inline uint32_t blockRowsPerStrip(const DecodeContext &ctx) {
+    return ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
+}
+
+// Decodes the MCU rows of the strip that starts at MCU row `firstMcuRow`
+// into its sample rows.
+void decodeStripSamples(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b, uint8_t *const *samples,
+                        uint32_t firstMcuRow) {
+    const uint32_t perStrip = blockRowsPerStrip(ctx);
+    for (uint32_t stripRow = 0; stripRow < perStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
+        if (stages.kernels == nullptr) {
+            decodeMcuRow(ctx, b.rows);
+            reconstructMcuRow(ctx, b.rows, samples, stripRow);
+        } else {
+            decodeMcuRowDirect(ctx, b.rows, b.blockKinds);
+            reconstructMcuRowFast(ctx, b.rows, b.blockKinds, *stages.kernels, samples, stripRow);
+        }
     }
-    if (ctx.readFailed) return Result::IoError;
-    upsampleStrip(ctx, b.planeStride, b.sampleRows, b.planeRows);
+}
+
+// Upsamples and converts a strip's sample rows and writes its BMP rows.
+Result writeStrip(const DecodeContext &ctx, const Stages &stages, OutputBuffers &out, uint8_t *const *samples,
+                  uint32_t &rowsDone, HFILE bmpFile, uint32_t stride) {
     const uint32_t height = ctx.state->height;
-    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, b.stripHeight) : 0;
-    convertStripRows(ctx, b.planeRows, b.strip.get(), rows, stride, b.planeStride);
+    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, out.stripHeight) : 0;
+    if (stages.kernels == nullptr) {
+        upsampleStrip(ctx, out.planeStride, samples, out.planeRows);
+        convertStripRows(ctx, out.planeRows, out.strip.get(), rows, stride, out.planeStride);
+    } else {
+        convertStripFast(ctx, *stages.kernels, samples, out.planeRows, out.planeStride, out.strip.get(), rows, stride);
+    }
     rowsDone += rows;
-    if (_lwrite(bmpFile, reinterpret_cast<LPCCH>(b.strip.get()), rows * stride) != rows * stride)
+    if (_lwrite(bmpFile, reinterpret_cast<LPCCH>(out.strip.get()), rows * stride) != rows * stride)
         return Result::IoError;
+    return Result::Ok;
+}
+
+// The strips of the scan on the caller's thread.
+Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, SampleRows &samples,
+                    OutputBuffers &out, HFILE bmpFile, uint32_t stride) {
+    const uint32_t perStrip = blockRowsPerStrip(ctx);
+    uint32_t rowsDone = 0;
+    for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += perStrip) {
+        decodeStripSamples(ctx, stages, blocks, samples.rows, mcuRowsDone);
+        if (ctx.readFailed) return Result::IoError;
+        if (const Result r = writeStrip(ctx, stages, out, samples.rows, rowsDone, bmpFile, stride); r != Result::Ok)
+            return r;
+    }
+    return Result::Ok;
+}
+
+// Two threads: a worker decodes strips into a ring of sample rows while the
+// caller converts and writes them, in order. Memory stays that of a few
+// strips whatever the height.
+struct StripRing {
+    static constexpr uint32_t kSlots = 4;
+    SampleRows slots[kSlots];
+    bool readFailed[kSlots] = {};
+    Semaphore free{kSlots}, full{0};
+    std::atomic<bool> cancelled{false};
+
+    DecodeContext *ctx = nullptr;
+    const Stages *stages = nullptr;
+    BlockRowBuffers *blocks = nullptr;
+
+    bool make(const DecodeContext &c) {
+        if (!free.ok() || !full.ok()) return false;
+        for (SampleRows &slot : slots)
+            if (!slot.make(c)) return false;
+        return true;
+    }
+
+    // The worker: every strip in order, as long as the caller wants them.
+    static void decode(void *context) {
+        auto *ring = static_cast<StripRing *>(context);
+        DecodeContext &ctx = *ring->ctx;
+        const uint32_t perStrip = blockRowsPerStrip(ctx);
+        for (uint32_t s = 0; s * perStrip < ctx.mcuRows; ++s) {
+            ring->free.wait();
+            if (ring->cancelled) return;
+            const uint32_t slot = s % kSlots;
+            decodeStripSamples(ctx, *ring->stages, *ring->blocks, ring->slots[slot].rows, s * perStrip);
+            ring->readFailed[slot] = ctx.readFailed;
+            ring->full.post();
+        }
+    }
+};
+
+// Stops the worker when the caller leaves early: it finishes the strip in
+// hand, then finds the ring cancelled.
+struct CancelOnExit {
+    StripRing &ring;
+    ~CancelOnExit() {
+        ring.cancelled = true;
+        ring.free.post();
+    }
+};
+
+// The strips of the scan on two threads; false in `started` when the worker
+// could not be started (nothing was decoded then).
+Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, StripRing &ring,
+                            OutputBuffers &out, HFILE bmpFile, uint32_t stride, bool &started) {
+    ring.ctx = &ctx;
+    ring.stages = &stages;
+    ring.blocks = &blocks;
+    Thread worker;
+    started = worker.start(StripRing::decode, &ring);
+    if (!started) return Result::Ok;
+    // Declared after the worker, so it runs first: the worker is told to stop
+    // before it is joined.
+    CancelOnExit cancel{ring};
+    const uint32_t perStrip = blockRowsPerStrip(ctx);
+    uint32_t rowsDone = 0;
+    for (uint32_t s = 0; s * perStrip < ctx.mcuRows; ++s) {
+        ring.full.wait();
+        const uint32_t slot = s % StripRing::kSlots;
+        if (ring.readFailed[slot]) return Result::IoError;
+        const Result r = writeStrip(ctx, stages, out, ring.slots[slot].rows, rowsDone, bmpFile, stride);
+        ring.free.post();
+        if (r != Result::Ok) return r;
+    }
     return Result::Ok;
 }
 
 }  // namespace
 
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride) {
+Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride,
+                   const CallOptions &options) {
     DecodeContext ctx;
     ctx.state = state;
     ctx.headers = headers;
@@ -136,16 +271,26 @@ Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const Hea
 
     layoutDecoderScan(ctx);
     startScan(ctx);
-    StripBuffers buffers;
-    if (!buffers.make(ctx, stride)) return Result::NoMemory;
+    const KernelSet kernels = resolveKernels(options.kernels);
+    Stages stages;
+    if (kernels != KernelSet::Reference) stages.kernels = &decoderKernels(kernels);
+    const bool threaded = resolveThreads(options, uint64_t{state->width} * state->height) > 1 && ctx.mcuRows > 1;
+
+    BlockRowBuffers blocks;
+    if (!blocks.make(ctx, stages)) return Result::NoMemory;
+    // The ring's first slot serves the caller's thread when no worker starts.
+    StripRing ring;
+    if (threaded ? !ring.make(ctx) : !ring.slots[0].make(ctx)) return Result::NoMemory;
+    OutputBuffers out;
+    if (!out.make(ctx, stride)) return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
-    const uint32_t blockRowsPerStrip = ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
-    uint32_t rowsDone = 0;
-    for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += blockRowsPerStrip)
-        if (const Result r = decodeStrip(ctx, buffers, mcuRowsDone, rowsDone, bmpFile, stride); r != Result::Ok)
-            return r;
+    bool started = false;
+    Result decoded = Result::Ok;
+    if (threaded) decoded = decodeStripsThreaded(ctx, stages, blocks, ring, out, bmpFile, stride, started);
+    if (!started) decoded = decodeStrips(ctx, stages, blocks, ring.slots[0], out, bmpFile, stride);
+    if (decoded != Result::Ok) return decoded;
 
     const bool ended = endMarkerFollows(ctx);
     if (ctx.readFailed) return Result::IoError;
@@ -172,7 +317,7 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
 
 namespace {
 
-int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions & /*options*/) {
+int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
     OpenFile jpeg;
     OwnedDecoderState owned;
     HeaderFacts headers;
@@ -187,7 +332,7 @@ int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions 
     uint32_t stride = 0;
     if (writeBmpHeaders(bmp.file(), state.width, state.height, state.colourMode, stride) != Result::Ok)
         return JPG_IMPORT_REFUSED;
-    const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, headers, stride);
+    const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, headers, stride, options);
     if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
     // Closed first, so that the BMP may replace the JPEG file itself (Windows
     // does not replace a file that is open).

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 #include "frame/dct_constants.h"
 #include "frame/standard_tables.h"
 
@@ -47,11 +48,6 @@ inline void kernel(T i0, T i1, T i2, T i3, T i4, T i5, T i6, T i7, T *o) {
 // Rounding terms of the two passes' descaling.
 constexpr int32_t kRowRound = 1 << (dct::kRowShift - 1);        // 1024
 constexpr int32_t kColumnRound = 1 << (dct::kColumnShift - 1);  // 131072
-
-// Coefficients up to this magnitude keep every intermediate of both passes
-// of the 32-bit transform below 2^31 (the largest partial sum of the kernel
-// is under 60,000 times its largest input).
-constexpr int32_t kNarrowLimit = 1024;
 
 }  // namespace
 
@@ -127,6 +123,23 @@ void decodeMcuRow(DecodeContext &ctx, CoefficientRows &coefficients) {
     }
 }
 
+namespace {
+
+// A block of DC alone: the transform gives (d + 4) >> 3 everywhere, in 32
+// bits and in 64 alike, whatever d.
+inline void fillDcOnly(int32_t dc, uint8_t *out, size_t stride) {
+    const uint8_t sample = clampToByte(((dc + 4) >> 3) + 128);
+    for (int y = 0; y < 8; ++y) std::memset(out + y * stride, sample, 8);
+}
+
+// Level shift and clamp of a transformed block into 8 sample rows.
+inline void storeSamples(const int32_t *work, uint8_t *out, size_t stride) {
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) out[y * stride + x] = clampToByte(work[8 * y + x] + 128);
+}
+
+}  // namespace
+
 void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coefficients, uint8_t *const *sampleRows,
                        uint32_t stripRow) {
     for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
@@ -148,19 +161,45 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
                     if (a > largest) largest = a;
                 }
                 if (ac == 0 && largest <= kNarrowLimit) {
-                    // Only the DC value: the transform gives (d + 4) >> 3 everywhere.
-                    const uint8_t sample = clampToByte(((work[0] + 4) >> 3) + 128);
-                    for (int y = 0; y < 8; ++y) std::memset(out + y * w, sample, 8);
+                    fillDcOnly(work[0], out, w);
                     continue;
                 }
                 if (largest <= kNarrowLimit)
                     inverseDct(work);
                 else
                     inverseDctWide(work);
-                for (int y = 0; y < 8; ++y) {
-                    for (int x = 0; x < 8; ++x) {
-                        out[y * w + x] = clampToByte(work[8 * y + x] + 128);
-                    }
+                storeSamples(work, out, w);
+            }
+        }
+    }
+}
+
+void reconstructMcuRowFast(const DecodeContext &ctx, const CoefficientRows &coefficients, const BlockKinds &kinds,
+                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow) {
+    for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+        const ComponentLayout &l = ctx.comp[c];
+        const size_t w = l.paddedWidth;
+        const size_t blocks = w / 8;
+        uint8_t *dest = sampleRows[c] + static_cast<size_t>(stripRow) * w * 8;
+        for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r) {
+            const int32_t *row = coefficients.rows[c] + r * w * 8;
+            const uint8_t *kind = kinds.kinds[c] + r * blocks;
+            uint8_t *out = dest + r * 8 * w;
+            for (size_t j = 0; j < blocks;) {
+                const int32_t *block = row + 64 * j;
+                if (kind[j] == kBlockDcOnly) {
+                    fillDcOnly(block[0], out + 8 * j, w);
+                    ++j;
+                } else if (kind[j] == kBlockWide) {
+                    int32_t work[64];
+                    std::memcpy(work, block, sizeof work);
+                    inverseDctWide(work);
+                    storeSamples(work, out + 8 * j, w);
+                    ++j;
+                } else {
+                    const uint32_t count = j + 1 < blocks && kind[j + 1] == kBlockNarrow ? 2 : 1;
+                    kernels.idctNarrow(block, count, out + 8 * j, w);
+                    j += count;
                 }
             }
         }

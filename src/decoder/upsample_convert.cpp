@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 
 namespace jpg {
 
@@ -81,20 +82,31 @@ void interleaveRgbRows(const uint8_t *const plane[3], uint8_t *out, uint32_t row
     }
 }
 
+// Which scan component is Y, Cb and Cr (or R, G and B): frame components 0,
+// 1 and 2 (the planes are in scan order).
+void colourRoles(const DecodeContext &ctx, uint32_t role[3]) {
+    for (uint32_t j = 0; j < 3; ++j) role[ctx.headers.order[j] < 3 ? ctx.headers.order[j] : j] = j;
+}
+
+inline bool greyOutput(const DecodeContext &ctx) { return ctx.state->colourMode != 3 || ctx.scanComponents < 3; }
+
+void copyGreyRows(const uint8_t *grey, size_t rowLength, uint32_t width, uint8_t *out, uint32_t rows,
+                  uint32_t stride) {
+    for (uint32_t y = 0; y < rows; ++y, grey += rowLength, out += stride) std::memcpy(out, grey, width);
+}
+
 }  // namespace
 
 void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t *out, uint32_t rows,
                       uint32_t stride, uint32_t planeStride) {
     const uint32_t width = ctx.state->width;
-    if (ctx.state->colourMode != 3 || ctx.scanComponents < 3) {
-        const uint8_t *grey = planes[0];
-        for (uint32_t y = 0; y < rows; ++y, grey += planeStride, out += stride) std::memcpy(out, grey, width);
+    if (greyOutput(ctx)) {
+        copyGreyRows(planes[0], planeStride, width, out, rows, stride);
         return;
     }
-    // The planes are in scan order; Y, Cb and Cr (or R, G and B) are frame
-    // components 0, 1, 2.
-    const uint8_t *plane[3] = {};
-    for (uint32_t j = 0; j < 3; ++j) plane[ctx.headers.order[j] < 3 ? ctx.headers.order[j] : j] = planes[j];
+    uint32_t role[3] = {};
+    colourRoles(ctx, role);
+    const uint8_t *plane[3] = {planes[role[0]], planes[role[1]], planes[role[2]]};
     if (ctx.headers.colourSpace == ColourSpace::Rgb) {
         interleaveRgbRows(plane, out, rows, stride, planeStride, width);
         return;
@@ -109,6 +121,65 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
             o[1] = clampToByte(luma - ((183 * cr + 88 * cb) >> 8));
             o[2] = clampToByte(luma + ((179 * cr) >> 7));
         }
+    }
+}
+
+namespace {
+
+// Columns (or rows) of full resolution per sample of a component: 1 or 2,
+// or 0 when the component is not a plain half or whole of the largest.
+inline uint32_t factor(uint32_t samp, uint32_t max) {
+    return samp == max ? 1 : 2 * samp == max ? 2 : 0;
+}
+
+// Converts straight from the sample rows, which upsampling would only
+// replicate: true when the layout allows it.
+bool convertFromSamples(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
+                        uint8_t *out, uint32_t rows, uint32_t stride) {
+    const uint32_t width = ctx.state->width;
+    if (greyOutput(ctx)) {
+        const ComponentLayout &l = ctx.comp[0];
+        if (l.hSamp != ctx.maxH || l.vSamp != ctx.maxV) return false;
+        copyGreyRows(sampleRows[0], l.paddedWidth, width, out, rows, stride);
+        return true;
+    }
+    if (ctx.scanComponents != 3 || ctx.headers.colourSpace == ColourSpace::Rgb) return false;
+    uint32_t role[3] = {};
+    colourRoles(ctx, role);
+    uint32_t h[3], v[3];
+    for (uint32_t r = 0; r < 3; ++r) {
+        h[r] = factor(ctx.comp[role[r]].hSamp, ctx.maxH);
+        v[r] = factor(ctx.comp[role[r]].vSamp, ctx.maxV);
+        if (h[r] == 0 || v[r] == 0) return false;
+    }
+    if (h[0] != 1 || v[0] != 1 || h[1] != h[2]) return false;
+    const auto convert = h[1] == 1 ? kernels.convertRow : kernels.convertRowHalf;
+    for (uint32_t y = 0; y < rows; ++y, out += stride) {
+        const uint8_t *row[3];
+        for (uint32_t r = 0; r < 3; ++r) {
+            const ComponentLayout &l = ctx.comp[role[r]];
+            row[r] = sampleRows[role[r]] + size_t{y / v[r]} * l.paddedWidth;
+        }
+        convert(row[0], row[1], row[2], out, width);
+    }
+    return true;
+}
+
+}  // namespace
+
+void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
+                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, uint32_t stride) {
+    if (convertFromSamples(ctx, kernels, sampleRows, out, rows, stride)) return;
+    upsampleStrip(ctx, planeStride, sampleRows, planes);
+    if (greyOutput(ctx) || ctx.headers.colourSpace == ColourSpace::Rgb) {
+        convertStripRows(ctx, planes, out, rows, stride, planeStride);
+        return;
+    }
+    uint32_t role[3] = {};
+    colourRoles(ctx, role);
+    for (uint32_t y = 0; y < rows; ++y, out += stride) {
+        const size_t at = size_t{y} * planeStride;
+        kernels.convertRow(planes[role[0]] + at, planes[role[1]] + at, planes[role[2]] + at, out, ctx.state->width);
     }
 }
 

@@ -1,0 +1,50 @@
+// The pixel kernels of the decoder's fast path, one set per instruction set
+// (plain C++, SSE2, AVX2). Each computes exactly the integers of the scalar
+// stages in inverse_dct.cpp and upsample_convert.cpp; only the speed
+// differs.
+#ifndef JPG_DECODER_DECODER_KERNELS_H
+#define JPG_DECODER_DECODER_KERNELS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "frame/call_options.h"
+
+namespace jpg {
+
+// Coefficients within this magnitude keep both passes of the transform in
+// 32 bits, and the row pass's results in 16 bits: the largest sum of the
+// kernel's weights is 61,214, and 61,214 x 1,024 / 2,048 < 32,768.
+constexpr int32_t kNarrowLimit = 1024;
+
+struct DecoderKernels {
+    // Inverse DCT, level shift and clamp of `count` (1 or 2) natural-order
+    // blocks, 64 coefficients apart, all within kNarrowLimit: each gives 8
+    // rows of 8 samples `stride` apart, the second block's 8 bytes right of
+    // the first's.
+    void (*idctNarrow)(const int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+    // One BMP row (B, G, R) from Y, Cb and Cr samples of the same resolution.
+    void (*convertRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+    // The same from chroma of half the horizontal resolution: chroma sample
+    // i covers pixels 2i and 2i + 1.
+    void (*convertRowHalf)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+};
+
+// The kernels of a resolved set (Plain, Sse2 or Avx2; Reference has none and
+// gets the plain ones).
+const DecoderKernels &decoderKernels(KernelSet set);
+
+// The kernels of each file, for decoderKernels.
+void idctNarrowPlain(const int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+void idctNarrowSse2(const int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+void idctNarrowAvx2(const int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+void convertRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void convertRowHalfPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void convertRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void convertRowHalfSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void convertRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void convertRowHalfAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+
+}  // namespace jpg
+
+#endif  // JPG_DECODER_DECODER_KERNELS_H

@@ -1,0 +1,34 @@
+// The differential check of the kernel sets: every conversion through the
+// reference kernels and through every other set the processor runs, with one
+// and two threads, must give the same bytes and the same status.
+#ifndef JPG_TESTS_DIFFERENTIAL_H
+#define JPG_TESTS_DIFFERENTIAL_H
+
+#include <string>
+#include <vector>
+
+#include "frame/call_options.h"
+
+namespace differential {
+
+// How much to try: Quick keeps to small pictures (the sanitizer build, and
+// the 32-bit build under emulation).
+enum class Scope { Quick, Full };
+
+struct Tally {
+    int cases = 0;
+    int failures = 0;
+    void fail(const std::string &what);
+};
+
+// Every option set a conversion is compared under, the reference first.
+std::vector<jpg::CallOptions> optionSets();
+std::string describe(const jpg::CallOptions &options);
+
+// Imports: the JPEG files in `directories` and generated pictures of every
+// layout.
+void checkImports(const std::vector<std::string> &directories, Scope scope, Tally &tally);
+
+}  // namespace differential
+
+#endif
