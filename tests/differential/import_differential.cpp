@@ -54,7 +54,7 @@ void checkGenerated(Scope scope, const testutil::TempDir &dir, Tally &tally) {
     std::vector<Size> sizes = {{1, 1}, {17, 9}, {37, 23}, {333, 201}};
     if (scope == Scope::Full) sizes.push_back({3001, 2001});
     const char *layouts[] = {"-sample 2x2", "-sample 2x1", "-sample 1x1", "-sample 1x2", "-sample 4x1",
-                             "-grayscale", "-sample 2x2 -restart 1", "-sample 2x1 -restart 3B -quality 95"};
+                             "-grayscale", "-rgb", "-sample 2x2 -restart 1", "-sample 2x1 -restart 3B -quality 95"};
     const bool cjpeg = testutil::haveProgram("cjpeg");
     for (const Size &s : sizes) {
         for (uint32_t channels : {1u, 3u}) {
