@@ -103,7 +103,7 @@ TEST(OutputFiles, NothingUnderTheOldTemporaryNamesIsTouched) {
     }
 }
 
-TEST(OutputFiles, AReplacedFileKeepsItsModeANewOneFollowsTheUmask) {
+TEST(OutputFiles, ModesAreKeptAndOnlyFilesAndLinksAreReplaced) {
     const Umask mask(027);
     TempDir dir;
     const std::string bmp = dir.file("in.bmp");
@@ -133,6 +133,16 @@ TEST(OutputFiles, AReplacedFileKeepsItsModeANewOneFollowsTheUmask) {
     EXPECT_EQ(st.st_mode & 07777, 0604u);
     EXPECT_EQ(readFile(link), readFile(out));
     EXPECT_EQ(readFile(target), Bytes{2});
+
+    // Anything else at the destination is refused, not replaced.
+    const std::string pipe = dir.file("pipe.bmp");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    const std::vector<std::string> entries = dir.entries();
+    EXPECT_EQ(iImportJPG(jpeg.c_str(), pipe.c_str()), 2);
+    EXPECT_EQ(iExportJPG(dir.file("in.bmp").c_str(), pipe.c_str(), 1, 3), 1);
+    ASSERT_EQ(::lstat(pipe.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(dir.entries(), entries);
 }
 
 // Two processes export different pictures to one file, 20 times each, while

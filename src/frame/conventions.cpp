@@ -60,7 +60,7 @@ void TemporaryFile::keep() {
 
 bool OutputFile::create(const char *destination) {
     abandon();
-    if (destination == nullptr || *destination == '\0') return false;
+    if (destination == nullptr || *destination == '\0' || isSpecialFile(destination)) return false;
     destination_ = destination;
     if (!temporary_.create(destination_ + ".part-")) return false;
     // An existing destination lends its permission bits at once, so the

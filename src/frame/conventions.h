@@ -243,6 +243,8 @@ private:
 // sees a half-written file and a failed call leaves an existing file as it
 // was. Without commit() the temporary file is removed. The finished file
 // has the permission bits of the file it replaces, or those of any new file.
+// It replaces only a regular file or a link, never a directory, a device or
+// a pipe.
 class OutputFile {
 public:
     OutputFile() = default;

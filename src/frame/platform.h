@@ -89,6 +89,10 @@ bool unguessableBytes(void *out, std::size_t count);
 // Gives the open file the permission bits of the regular file that `path`
 // names (following a link); false when there is none or they were not set.
 bool copyPermissions(const char *path, HFILE file);
+// True when something other than a regular file or a link has the name `path`
+// (a directory, a device, a pipe, a socket): a finished output never
+// replaces such a thing.
+bool isSpecialFile(const char *path);
 bool replaceFile(const char *fromPath, const char *toPath);
 bool removeFile(const char *path);
 // True when both paths name the same existing file.

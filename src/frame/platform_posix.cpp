@@ -201,6 +201,11 @@ bool copyPermissions(const char *path, HFILE file) {
     return ::fchmod(file, st.st_mode & 0777) == 0;
 }
 
+bool isSpecialFile(const char *path) {
+    struct stat st {};
+    return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
+}
+
 bool replaceFile(const char *fromPath, const char *toPath) {
     return ::rename(fromPath, toPath) == 0;
 }

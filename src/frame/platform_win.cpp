@@ -57,6 +57,11 @@ bool unguessableBytes(void *out, std::size_t count) {
 // directory: there are no permission bits to copy.
 bool copyPermissions(const char * /*path*/, HFILE /*file*/) { return true; }
 
+bool isSpecialFile(const char *path) {
+    const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 bool replaceFile(const char *fromPath, const char *toPath) {
     return MoveFileExA(fromPath, toPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
