@@ -33,7 +33,25 @@ extern "C" {
  * and each gets its default there. */
 typedef struct JpgToolOptions {
     int32_t reserved; /* 0 */
+    int32_t kernels;  /* JPG_TOOL_KERNELS_*: which code computes the pixels */
+    int32_t threads;  /* 1: the calling thread alone; 0: as many as help (two
+                         for pictures of about a megapixel or more on a machine
+                         of several processors); 2 or more: two */
 } JpgToolOptions;
+
+/* Kernel sets. Every set writes the same bytes; they differ in speed. A set
+ * the processor does not run falls back to the best one below it. */
+#define JPG_TOOL_KERNELS_AUTO 0      /* the best the processor runs (default) */
+#define JPG_TOOL_KERNELS_REFERENCE 1 /* the original scalar code, the yardstick */
+#define JPG_TOOL_KERNELS_PLAIN 2     /* the fast path without SIMD instructions */
+#define JPG_TOOL_KERNELS_SSE2 3
+#define JPG_TOOL_KERNELS_AVX2 4
+
+/* The kernel set named "auto", "reference", "plain", "sse2" or "avx2", or -1
+ * for any other name. */
+int32_t jpgToolKernelsByName(const char *name);
+/* 1 when the processor runs the set, else 0. */
+int32_t jpgToolKernelsAvailable(int32_t kernels);
 
 void jpgToolDefaultOptions(JpgToolOptions *options);
 

@@ -35,6 +35,22 @@ TEST(Jpgtool, ConvertsBothWaysAndWarnsOnDamagedData) {
     EXPECT_TRUE(fileExists(dir.file("cut.bmp")));
 }
 
+TEST(Jpgtool, KernelSetsAndThreadsWriteTheSameBytes) {
+    TempDir dir;
+    writeFile(dir.file("in.bmp"), bmpBytes(photoImage(70, 41, 3)));
+    ASSERT_EQ(tool("export " + dir.file("in.bmp") + " " + dir.file("a.jpg") + " --kernels reference").status, 0);
+    ASSERT_EQ(tool("export --threads 2 --kernels auto " + dir.file("in.bmp") + " " + dir.file("b.jpg")).status, 0);
+    EXPECT_EQ(readFile(dir.file("a.jpg")), readFile(dir.file("b.jpg")));
+    ASSERT_EQ(tool("import " + dir.file("a.jpg") + " " + dir.file("a.bmp") + " --kernels reference --threads 1").status, 0);
+    ASSERT_EQ(tool("import --threads 2 " + dir.file("a.jpg") + " " + dir.file("b.bmp")).status, 0);
+    EXPECT_EQ(readFile(dir.file("a.bmp")), readFile(dir.file("b.bmp")));
+    const ToolRun unknown = tool("import " + dir.file("a.jpg") + " " + dir.file("c.bmp") + " --kernels mmx");
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_NE(unknown.error.find("--kernels"), std::string::npos) << unknown.error;
+    EXPECT_EQ(tool("import " + dir.file("a.jpg") + " " + dir.file("c.bmp") + " --threads many").status, 1);
+    EXPECT_FALSE(fileExists(dir.file("c.bmp")));
+}
+
 TEST(Jpgtool, RefusalsNameTheFileAndTheReason) {
     TempDir dir;
     const std::string bmp = dir.file("in.bmp");

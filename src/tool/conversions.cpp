@@ -15,9 +15,20 @@ void giveReason(const std::string &text, char *reason, size_t size) {
     reason[n] = '\0';
 }
 
+namespace {
+
+// JPG_TOOL_KERNELS_* and the kernel sets, in the order of their values.
+constexpr KernelSet kKernelSets[] = {KernelSet::Auto, KernelSet::Reference, KernelSet::Plain, KernelSet::Sse2,
+                                     KernelSet::Avx2};
+constexpr int32_t kKernelSetCount = sizeof kKernelSets / sizeof kKernelSets[0];
+
+}  // namespace
+
 CallOptions callOptions(const JpgToolOptions *options) {
     CallOptions call;
-    (void)options;  // every field of the record has its default so far
+    if (options == nullptr) return call;
+    if (options->kernels >= 0 && options->kernels < kKernelSetCount) call.kernels = kKernelSets[options->kernels];
+    call.threads = options->threads < 0 ? 0 : static_cast<uint32_t>(options->threads);
     return call;
 }
 
@@ -27,6 +38,19 @@ extern "C" {
 
 void jpgToolDefaultOptions(JpgToolOptions *options) {
     if (options != nullptr) *options = JpgToolOptions{};
+}
+
+int32_t jpgToolKernelsByName(const char *name) {
+    jpg::KernelSet set{};
+    if (!jpg::parseKernelSet(name, set)) return -1;
+    for (int32_t i = 0; i < jpg::tool::kKernelSetCount; ++i)
+        if (jpg::tool::kKernelSets[i] == set) return i;
+    return -1;
+}
+
+int32_t jpgToolKernelsAvailable(int32_t kernels) {
+    if (kernels < 0 || kernels >= jpg::tool::kKernelSetCount) return 0;
+    return jpg::kernelSetAvailable(jpg::tool::kKernelSets[kernels]) ? 1 : 0;
 }
 
 int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options) {
