@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "decoder/decoder_state.h"
+#include "decoder/strip_writer.h"
 #include "frame/call_options.h"
 #include "frame/conventions.h"
 #include "jpg.h"
@@ -226,14 +227,25 @@ void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, u
 // header parser's verdict. headers.reason says why whenever it is not Ok.
 Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, HeaderFacts &headers);
 
-// The import of a JPEG file into a BMP file: a JPG_IMPORT_* status.
-int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options);
+// Where an import writes the picture: a file made at `path` (beside it, moved
+// into place when complete), or, when `path` is null, the open `stream`,
+// written from start to end and closed by the import. A BMP file's rows are
+// in the call's row order: the library's, or bottom-up (top-down with a
+// negative height on a stream).
+struct ImportTarget {
+    const char *path = nullptr;
+    HFILE stream = HFILE_ERROR;
+    PictureFormat format = PictureFormat::Bmp;
+};
 
-// Decodes the scan into the BMP file (positioned at the first pixel row).
+// The import of a JPEG file into a BMP or netpbm file: a JPG_IMPORT_* status.
+int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options);
+
+// Decodes the scan, strip by strip, into `writer` (its headers written).
 // Ok; Damaged when the data was damaged or not followed by FF D9 (the file
 // is complete all the same); IoError, NoMemory.
 // The options choose the kernel set and the threads.
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride,
+Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *state, const HeaderFacts &headers,
                    const CallOptions &options = CallOptions{});
 
 }  // namespace jpg

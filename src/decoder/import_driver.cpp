@@ -6,7 +6,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
-#include "frame/bmp_file.h"
+#include "decoder/strip_writer.h"
 #include "frame/threads.h"
 #include "frame/markers.h"
 
@@ -156,7 +156,8 @@ void decodeStripSamples(DecodeContext &ctx, const Stages &stages, BlockRowBuffer
 
 // Upsamples and converts a strip's sample rows and writes its BMP rows.
 Result writeStrip(const DecodeContext &ctx, const Stages &stages, OutputBuffers &out, uint8_t *const *samples,
-                  uint32_t &rowsDone, HFILE bmpFile, uint32_t stride) {
+                  uint32_t &rowsDone, const StripWriter &writer) {
+    const uint32_t stride = writer.stride;
     const uint32_t height = ctx.state->height;
     const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, out.stripHeight) : 0;
     if (stages.kernels == nullptr) {
@@ -165,21 +166,20 @@ Result writeStrip(const DecodeContext &ctx, const Stages &stages, OutputBuffers 
     } else {
         convertStripFast(ctx, *stages.kernels, samples, out.planeRows, out.planeStride, out.strip.get(), rows, stride);
     }
+    if (writePictureRows(writer, out.strip.get(), rowsDone, rows) != Result::Ok) return Result::IoError;
     rowsDone += rows;
-    if (_lwrite(bmpFile, reinterpret_cast<LPCCH>(out.strip.get()), rows * stride) != rows * stride)
-        return Result::IoError;
     return Result::Ok;
 }
 
 // The strips of the scan on the caller's thread.
 Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, SampleRows &samples,
-                    OutputBuffers &out, HFILE bmpFile, uint32_t stride) {
+                    OutputBuffers &out, const StripWriter &writer) {
     const uint32_t perStrip = blockRowsPerStrip(ctx);
     uint32_t rowsDone = 0;
     for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += perStrip) {
         decodeStripSamples(ctx, stages, blocks, samples.rows, mcuRowsDone);
         if (ctx.readFailed) return Result::IoError;
-        if (const Result r = writeStrip(ctx, stages, out, samples.rows, rowsDone, bmpFile, stride); r != Result::Ok)
+        if (const Result r = writeStrip(ctx, stages, out, samples.rows, rowsDone, writer); r != Result::Ok)
             return r;
     }
     return Result::Ok;
@@ -235,7 +235,7 @@ struct CancelOnExit {
 // The strips of the scan on two threads; false in `started` when the worker
 // could not be started (nothing was decoded then).
 Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, StripRing &ring,
-                            OutputBuffers &out, HFILE bmpFile, uint32_t stride, bool &started) {
+                            OutputBuffers &out, const StripWriter &writer, bool &started) {
     ring.ctx = &ctx;
     ring.stages = &stages;
     ring.blocks = &blocks;
@@ -251,7 +251,7 @@ Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBu
         ring.full.wait();
         const uint32_t slot = s % StripRing::kSlots;
         if (ring.readFailed[slot]) return Result::IoError;
-        const Result r = writeStrip(ctx, stages, out, ring.slots[slot].rows, rowsDone, bmpFile, stride);
+        const Result r = writeStrip(ctx, stages, out, ring.slots[slot].rows, rowsDone, writer);
         ring.free.post();
         if (r != Result::Ok) return r;
     }
@@ -260,7 +260,7 @@ Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBu
 
 }  // namespace
 
-Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const HeaderFacts &headers, uint32_t stride,
+Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *state, const HeaderFacts &headers,
                    const CallOptions &options) {
     DecodeContext ctx;
     ctx.state = state;
@@ -282,14 +282,14 @@ Result decodeImage(HFILE jpegFile, HFILE bmpFile, DecoderState *state, const Hea
     StripRing ring;
     if (threaded ? !ring.make(ctx) : !ring.slots[0].make(ctx)) return Result::NoMemory;
     OutputBuffers out;
-    if (!out.make(ctx, stride)) return Result::NoMemory;
+    if (!out.make(ctx, writer.stride)) return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
     bool started = false;
     Result decoded = Result::Ok;
-    if (threaded) decoded = decodeStripsThreaded(ctx, stages, blocks, ring, out, bmpFile, stride, started);
-    if (!started) decoded = decodeStrips(ctx, stages, blocks, ring.slots[0], out, bmpFile, stride);
+    if (threaded) decoded = decodeStripsThreaded(ctx, stages, blocks, ring, out, writer, started);
+    if (!started) decoded = decodeStrips(ctx, stages, blocks, ring.slots[0], out, writer);
     if (decoded != Result::Ok) return decoded;
 
     const bool ended = endMarkerFollows(ctx);
@@ -317,7 +317,7 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
 
 namespace {
 
-int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
+int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallOptions &options) {
     OpenFile jpeg;
     OwnedDecoderState owned;
     HeaderFacts headers;
@@ -327,25 +327,34 @@ int32_t importJpeg(const char *jpegPath, const char *bmpPath, const CallOptions 
     if (opened != Result::Ok) return JPG_IMPORT_REFUSED;
     DecoderState &state = owned.state;
 
-    OutputFile bmp;
-    if (bmpPath == nullptr || !bmp.create(bmpPath)) return JPG_IMPORT_REFUSED;
-    uint32_t stride = 0;
-    if (writeBmpHeaders(bmp.file(), state.width, state.height, state.colourMode, stride) != Result::Ok)
+    // A file is made beside its destination and moved into place at the
+    // end; a stream is written as it goes.
+    OutputFile file;
+    OpenFile stream(target.stream);
+    const bool toStream = target.path == nullptr;
+    if (!toStream && !file.create(target.path)) return JPG_IMPORT_REFUSED;
+    PictureLayout layout;
+    layout.format = target.format;
+    if (options.rowOrder == RowOrder::Standard) layout.rows = toStream ? BmpRows::TopDown : BmpRows::BottomUp;
+    StripWriter writer;
+    if (startPicture(writer, toStream ? stream : file.file(), state.width, state.height, state.colourMode, layout) !=
+        Result::Ok)
         return JPG_IMPORT_REFUSED;
-    const Result decoded = decodeImage(jpeg.get(), bmp.get(), &state, headers, stride, options);
+    const Result decoded = decodeImage(jpeg.get(), writer, &state, headers, options);
     if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
     // Closed first, so that the BMP may replace the JPEG file itself (Windows
     // does not replace a file that is open).
     jpeg.close();
-    if (!bmp.commit()) return JPG_IMPORT_REFUSED;
+    if (toStream ? !stream.close() : !file.commit()) return JPG_IMPORT_REFUSED;
     return decoded == Result::Ok ? JPG_IMPORT_OK : JPG_IMPORT_DAMAGED;
 }
 
 }  // namespace
 
-int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
+int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options) {
     try {
-        return importJpeg(jpegPath, bmpPath, options);
+        if (target.path == nullptr && target.stream == HFILE_ERROR) return JPG_IMPORT_REFUSED;
+        return importJpeg(jpegPath, target, options);
     } catch (...) {
         return JPG_IMPORT_REFUSED;
     }
@@ -354,5 +363,7 @@ int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOpti
 }  // namespace jpg
 
 extern "C" JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath) {
-    return jpg::importJpegFile(jpegPath, bmpPath, jpg::CallOptions{});
+    jpg::ImportTarget target;
+    target.path = bmpPath;
+    return jpg::importJpegFile(jpegPath, target, jpg::CallOptions{});
 }

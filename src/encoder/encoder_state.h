@@ -108,11 +108,18 @@ void releaseEncoderTables(EncoderState *state);
 
 // ---- export_driver.cpp ---------------------------------------------------
 
+// What an export reads beyond iExportJPG's BMP files named by path.
+struct SourceOptions {
+    bool netpbm = false;             // binary PPM and PGM files too, told by their signature
+    bool stream = false;             // `streamFile` read from start to end instead of a path
+    HFILE streamFile = HFILE_ERROR;  // closed by the export
+};
+
 // The export's checks of a source file, run before anything is written:
 // the file opens, its headers are of a kind the encoder takes, and it holds
 // every row. Ok; or NotFormat, Malformed, Unsupported, IoError or NoMemory
 // with the reason in plain words in `reason`.
-Result checkExportSource(const char *bmpPath, std::string &reason);
+Result checkExportSource(const char *bmpPath, std::string &reason, const SourceOptions &sourceOptions = {});
 
 // The export of a BMP file to a JPEG file: JPG_EXPORT_OK or
 // JPG_EXPORT_FAILED, the output path untouched on failure.
@@ -185,9 +192,10 @@ Result finishScanFast(ScanWriter &writer);
 // ---- export_driver.cpp --------------------------------------------------
 
 // iExportJPG with the call's options; `level` is the encoder's level,
-// (compressionLevel + 2) x 6 in 16 bits.
-Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level,
-                  const CallOptions &options);
+// (compressionLevel + 2) x 6 in 16 bits. `reason`, when given, receives why
+// the source was refused.
+Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout, uint16_t level,
+                  const CallOptions &options, const SourceOptions &sourceOptions = {}, std::string *reason = nullptr);
 
 // ---- export_pipeline.cpp ------------------------------------------------
 

@@ -7,12 +7,14 @@
 // the height. The JPEG file is written beside its destination and moved into
 // place only when it is complete, so a failure leaves the destination as it
 // was.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
 #include "frame/bmp_file.h"
+#include "frame/netpbm_file.h"
 #include "jpg.h"
 #include "thumbnail/thumbnail_codec.h"
 
@@ -20,7 +22,7 @@ namespace jpg {
 
 namespace {
 
-// What a source BMP file gives the encoder.
+// What a source file gives the encoder.
 struct Source {
     uint32_t width = 0;
     uint32_t height = 0;
@@ -33,7 +35,59 @@ struct Source {
     // table is the grey ramp gives its pixel values as grey levels directly.
     bool throughTable = false;
     ColourTable table;
+    bool bottomUp = false;     // the first stored row is the bottom row: strips are read from the end
+    bool rgbOrder = false;     // a netpbm file: R, G, B
+    bool stream = false;       // read from start to end only
+    HFILE file = HFILE_ERROR;  // where the rows are read
 };
+
+// A binary PPM or PGM file, its signature read: rows top first, unpadded.
+Result openNetpbmSource(const OpenFile &file, const uint8_t *signature, Source &source, std::string *reason) {
+    NetpbmHeader header;
+    const char *why = nullptr;
+    const Result r = readNetpbmHeader(file, signature, header, why);
+    if (r != Result::Ok) {
+        if (reason != nullptr) *reason = why;
+        return r;
+    }
+    if (header.width < 1 || header.width > kMaxImageSide || header.height < 1 || header.height > kMaxImageSide) {
+        if (reason != nullptr) *reason = "pictures of 1 to 65,535 pixels a side are supported";
+        return Result::Unsupported;
+    }
+    source.width = header.width;
+    source.height = header.height;
+    source.bytesPerPixel = header.channels;
+    source.bitCount = static_cast<uint16_t>(8 * header.channels);
+    source.rowStride = source.rowBytes = header.width * header.channels;
+    source.pixelOffset = header.headerBytes;
+    source.rgbOrder = header.channels == 3;
+    return Result::Ok;
+}
+
+// Moves a stream forward from `position` to `offset`, reading what lies
+// between.
+Result skipTo(const OpenFile &file, uint32_t position, uint32_t offset) {
+    uint8_t scratch[256];
+    while (position < offset) {
+        const uint32_t n = offset - position < sizeof scratch ? offset - position : sizeof scratch;
+        if (!file.readExact(scratch, n)) return Result::Malformed;
+        position += n;
+    }
+    return Result::Ok;
+}
+
+// Copies a BMP file that comes on a stream, its headers read, to a new
+// private temporary file: bottom-up rows are read from the end.
+Result spillStream(const OpenFile &stream, const BmpHeaders &headers, TemporaryFile &spill) {
+    Locked<uint8_t> info(headers.info.handle());
+    if (!info) return Result::NoMemory;
+    const uint32_t infoBytes = headers.infoSize + 4 * headers.clrUsed;
+    if (!spill.createIn(temporaryDirectory(), "jpg-stream-", true) ||
+        !spill.file().writeAll(headers.fileHeader, kBmpFileHeaderBytes) ||
+        !spill.file().writeAll(info.get(), infoBytes) || !copyToEnd(stream.get(), spill.get()))
+        return Result::IoError;
+    return Result::Ok;
+}
 
 // 1-, 4- and 8-bit files go through their colour table: a table of grey
 // levels gives a grey picture, any other a colour one.
@@ -49,19 +103,51 @@ Result readSourceTable(const BmpHeaders &headers, Source &source) {
     return Result::Ok;
 }
 
+// Makes sure a source file holds every row (the last one may come without
+// its padding bytes), and goes to the first.
+Result checkRowsPresent(const Source &source, std::string *reason) {
+    const auto refuse = [reason](Result result, const char *why) {
+        if (reason != nullptr) *reason = why;
+        return result;
+    };
+    const uint64_t needed =
+        uint64_t{source.pixelOffset} + uint64_t{source.rowStride} * (source.height - 1) + source.rowBytes;
+    const LONG size = _llseek(source.file, 0, FILE_END);
+    if (size < 0) return refuse(Result::IoError, "the file cannot be read");
+    if (static_cast<uint64_t>(size) < needed) return refuse(Result::Malformed, "the file ends before its last row");
+    if (_llseek(source.file, static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
+        return refuse(Result::IoError, "the file cannot be read");
+    return Result::Ok;
+}
+
 // Reads and checks the headers, makes sure the file holds every row, and
 // finds the first pixel row. `reason`, when given, receives why a file is
-// refused.
-Result openSource(const OpenFile &file, Source &source, std::string *reason) {
+// refused. In the standard row order a BMP file's rows are taken as its
+// height declares; in the library's the first stored row is the top.
+Result openSource(const OpenFile &file, RowOrder order, const SourceOptions &options, Source &source,
+                  TemporaryFile &spill, std::string *reason) {
     const auto refuse = [reason](Result result, const std::string &why) {
         if (reason != nullptr) *reason = why;
         return result;
     };
+    source.stream = options.stream;
+    source.file = file.get();
     BmpHeaders headers;
-    const Result r = readBmpHeaders(file, headers);
+    Result r;
+    if (options.netpbm) {
+        // The signature tells BMP from netpbm.
+        if (!file.readExact(headers.fileHeader, 2)) return refuse(Result::NotFormat, "not a BMP, PPM or PGM file");
+        if (isNetpbmSignature(headers.fileHeader)) {
+            r = openNetpbmSource(file, headers.fileHeader, source, reason);
+            return r != Result::Ok || source.stream ? r : checkRowsPresent(source, reason);
+        }
+        r = readBmpHeaders(file, headers, 2);
+    } else {
+        r = readBmpHeaders(file, headers);
+    }
     switch (r) {
         case Result::Ok: break;
-        case Result::NotFormat: return refuse(r, "not a BMP file");
+        case Result::NotFormat: return refuse(r, options.netpbm ? "not a BMP, PPM or PGM file" : "not a BMP file");
         case Result::Unsupported: return refuse(r, "unsupported BMP header (info header size or colour table)");
         case Result::IoError: return refuse(r, "the file cannot be read");
         case Result::NoMemory: return refuse(r, "out of memory");
@@ -76,7 +162,8 @@ Result openSource(const OpenFile &file, Source &source, std::string *reason) {
     if (static_cast<uint32_t>(headers.width) > kMaxImageSide || headers.rows > kMaxImageSide)
         return refuse(Result::Unsupported, "pictures over 65,535 pixels a side are not supported");
     source.width = static_cast<uint32_t>(headers.width);
-    source.height = headers.rows;  // a top-down file keeps its stored order
+    source.height = headers.rows;
+    source.bottomUp = order == RowOrder::Standard && headers.height > 0;
     source.bitCount = bits;
     source.rowStride = static_cast<uint32_t>(headers.stride);
     source.rowBytes = static_cast<uint32_t>((uint64_t{bits} * source.width + 7) / 8);
@@ -85,14 +172,19 @@ Result openSource(const OpenFile &file, Source &source, std::string *reason) {
     // the headers or the colour table is taken as "right after the table".
     const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
     source.pixelOffset = headers.bfOffBits >= afterTable ? headers.bfOffBits : afterTable;
-    // The last row may come without its padding bytes.
-    const uint64_t needed = uint64_t{source.pixelOffset} + headers.stride * (source.height - 1) + source.rowBytes;
-    const LONG size = _llseek(file.get(), 0, FILE_END);
-    if (size < 0) return refuse(Result::IoError, "the file cannot be read");
-    if (static_cast<uint64_t>(size) < needed) return refuse(Result::Malformed, "the file ends before its last row");
-    if (_llseek(file.get(), static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
-        return refuse(Result::IoError, "the file cannot be read");
-    return Result::Ok;
+    if (source.bottomUp && source.stream) {
+        if (const Result s = spillStream(file, headers, spill); s != Result::Ok)
+            return refuse(s, "a bottom-up BMP file from a stream cannot be copied to a temporary file in " +
+                                 temporaryDirectory());
+        source.stream = false;
+        source.file = spill.get();
+    }
+    if (source.stream) {
+        if (skipTo(file, afterTable, source.pixelOffset) != Result::Ok)
+            return refuse(Result::Malformed, "the file ends before its first row");
+        return Result::Ok;
+    }
+    return checkRowsPresent(source, reason);
 }
 
 // Palette indexes of stored rows to the pixels the encoder takes.
@@ -105,17 +197,31 @@ void expandStrip(const Source &source, const uint8_t *stored, uint32_t rows, uin
 
 // Reads the source's strips in picture order, top row first.
 struct StripReader {
-    const OpenFile *file;
     const Source *source;
     LockedBlock<uint8_t> stored;  // a strip as stored, for sources read through their colour table
+    mutable uint32_t nextRow = 0;  // from the top
 
-    // The next `rows` rows as stored; the last row of the file may come
-    // without its padding bytes.
+    // The next `rows` rows as stored, top row first; the last row of the
+    // file may come without its padding bytes. Bottom-up rows are read from
+    // the end of the file backwards, a strip at a time.
     Result readStored(uint8_t *strip, uint32_t rows) const {
-        const uint32_t wanted = rows * source->rowStride;
-        const UINT got = _lread(file->get(), strip, wanted);
+        const Source &s = *source;
+        const uint32_t y = nextRow;
+        nextRow += rows;
+        const uint32_t wanted = rows * s.rowStride;
+        const bool holdsLastRow = s.bottomUp ? y == 0 : y + rows == s.height;
+        const uint32_t needed = holdsLastRow ? wanted - (s.rowStride - s.rowBytes) : wanted;
+        if (s.bottomUp && !seekFile(s.file, s.pixelOffset + uint64_t{s.height - y - rows} * s.rowStride))
+            return Result::IoError;
+        const UINT got = _lread(s.file, strip, wanted);
         if (got == HFILE_ERROR_COUNT) return Result::IoError;
-        if (got < wanted - (source->rowStride - source->rowBytes)) return Result::Malformed;
+        if (got < needed) return Result::Malformed;
+        if (s.bottomUp)
+            for (uint32_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
+                std::swap_ranges(strip + size_t{top} * s.rowStride, strip + size_t{top + 1} * s.rowStride,
+                                 strip + size_t{bottom} * s.rowStride);
+        if (s.rgbOrder)
+            for (uint8_t *p = strip, *end = strip + wanted; p < end; p += 3) std::swap(p[0], p[2]);
         return Result::Ok;
     }
 
@@ -224,17 +330,18 @@ Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layo
 
 }  // namespace
 
-Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, uint16_t level,
-                  const CallOptions &options) {
-    if (bmpPath == nullptr || jpegPath == nullptr) return Result::IoError;
-    // Replacing the source by its own JPEG version would destroy it.
-    if (sameFile(bmpPath, jpegPath)) return Result::Unsupported;
-
+Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout, uint16_t level,
+                  const CallOptions &options, const SourceOptions &sourceOptions, std::string *reason) {
     // Nothing is ever written to the source: open it for reading only.
     OpenFile bmpFile;
-    if (!bmpFile.open(bmpPath, OF_READ)) return Result::IoError;
+    if (sourceOptions.stream) bmpFile.adopt(sourceOptions.streamFile);
+    if ((!sourceOptions.stream && sourcePath == nullptr) || jpegPath == nullptr) return Result::IoError;
+    // Replacing the source by its own JPEG version would destroy it.
+    if (!sourceOptions.stream && sameFile(sourcePath, jpegPath)) return Result::Unsupported;
+    if (!sourceOptions.stream && !bmpFile.open(sourcePath, OF_READ)) return Result::IoError;
     Source source;
-    Result r = openSource(bmpFile, source, nullptr);
+    TemporaryFile spill;
+    Result r = openSource(bmpFile, options.rowOrder, sourceOptions, source, spill, reason);
     if (r != Result::Ok) return r;
 
     OutputFile jpegFile;
@@ -258,7 +365,7 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
     startThumbnailGather(gather, &state);
 
-    StripReader reader{&bmpFile, &source, {}};
+    StripReader reader{&source, {}};
     if (kernels != nullptr) {
         if ((r = reader.make()) != Result::Ok) return r;
         const StripSource strips{&StripReader::readNext, &reader, reader.pixelStride(), source.bytesPerPixel};
@@ -280,14 +387,15 @@ Result exportJpeg(const char *bmpPath, const char *jpegPath, uint16_t layout, ui
     return Result::Ok;
 }
 
-Result checkExportSource(const char *bmpPath, std::string &reason) {
+Result checkExportSource(const char *bmpPath, std::string &reason, const SourceOptions &sourceOptions) {
     OpenFile file;
     if (bmpPath == nullptr || !file.open(bmpPath, OF_READ)) {
         reason = "cannot be opened";
         return Result::IoError;
     }
     Source source;
-    return openSource(file, source, &reason);
+    TemporaryFile unused;  // a file named by path is read in place
+    return openSource(file, RowOrder::TopFirst, sourceOptions, source, unused, &reason);
 }
 
 int32_t exportJpegFile(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,

@@ -26,7 +26,7 @@ void putBmpInfoHeader(uint8_t *info, uint32_t width, uint32_t height, uint32_t b
 }
 
 Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, int32_t colourMode,
-                       uint32_t &stride) {
+                       uint32_t &stride, bool topDown) {
     const uint32_t bits = colourMode == 1 ? 8 : 24;
     const uint32_t colours = bits == 8 ? 256 : 0;
     const uint64_t wideStride = bmpStride(bits, width);
@@ -38,7 +38,8 @@ Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, in
 
     LockedBlock<uint8_t> info;
     if (!info.make(kBmpInfoHeaderBytes + 4 * colours)) return Result::NoMemory;
-    putBmpInfoHeader(info.get(), width, height, bits, fits ? static_cast<uint32_t>(sizeImage) : 0, colours);
+    const uint32_t storedHeight = topDown ? static_cast<uint32_t>(-static_cast<int32_t>(height)) : height;
+    putBmpInfoHeader(info.get(), width, storedHeight, bits, fits ? static_cast<uint32_t>(sizeImage) : 0, colours);
     for (uint32_t i = 0; i < colours; ++i) {
         uint8_t *entry = info.get() + kBmpInfoHeaderBytes + 4 * i;
         entry[0] = entry[1] = entry[2] = static_cast<uint8_t>(i);
@@ -52,9 +53,10 @@ Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, in
     return Result::Ok;
 }
 
-Result readBmpHeaders(const OpenFile &file, BmpHeaders &out) {
-    const UINT got = _lread(file.get(), out.fileHeader, kBmpFileHeaderBytes);
-    if (got == HFILE_ERROR_COUNT) return Result::IoError;
+Result readBmpHeaders(const OpenFile &file, BmpHeaders &out, uint32_t signatureBytes) {
+    const UINT read = _lread(file.get(), out.fileHeader + signatureBytes, kBmpFileHeaderBytes - signatureBytes);
+    if (read == HFILE_ERROR_COUNT) return Result::IoError;
+    const UINT got = read + signatureBytes;
     if (got < 2 || out.fileHeader[0] != 'B' || out.fileHeader[1] != 'M') return Result::NotFormat;
     if (got != kBmpFileHeaderBytes) return Result::Malformed;
     out.bfOffBits = le32(out.fileHeader + 10);

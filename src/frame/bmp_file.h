@@ -43,9 +43,10 @@ void putBmpInfoHeader(uint8_t *info, uint32_t width, uint32_t height, uint32_t b
 // grey images (colourMode 1), the 256-entry grey ramp to `file`, which is
 // positioned at its start. `stride` receives the row length. Fields that a
 // 32-bit BMP field cannot hold (the image and file sizes of images over
-// 4 GB) are written as 0, which BMP readers take as "compute it".
+// 4 GB) are written as 0, which BMP readers take as "compute it". With
+// `topDown` the height is stored negative: rows top first, the standard way.
 Result writeBmpHeaders(const OpenFile &file, uint16_t width, uint16_t height, int32_t colourMode,
-                       uint32_t &stride);
+                       uint32_t &stride, bool topDown = false);
 
 // What readBmpHeaders learns from a file.
 struct BmpHeaders {
@@ -97,12 +98,13 @@ void expandIndexedRow(const uint8_t *row, uint32_t bitCount, uint32_t width, con
                       uint8_t *out);
 
 // Reads the file header, the info header and the colour table from `file`,
-// positioned at offset 0. Afterwards the file is positioned right after the
+// positioned at offset 0, or at `signatureBytes` when the caller has read
+// that many bytes already into out.fileHeader. Afterwards the file is positioned right after the
 // colour table. Results: NotFormat when the file does not start with "BM";
 // Malformed when it ends inside the headers or gives a negative width;
 // Unsupported for an info header shorter than 40 or longer than 1,024 bytes
 // or a colour table of more than 256 entries; IoError, NoMemory.
-Result readBmpHeaders(const OpenFile &file, BmpHeaders &out);
+Result readBmpHeaders(const OpenFile &file, BmpHeaders &out, uint32_t signatureBytes = 0);
 
 }  // namespace jpg
 

@@ -18,10 +18,18 @@ enum class KernelSet : uint8_t {
     Auto,       // the best set the processor runs
 };
 
+// The row order of BMP files.
+enum class RowOrder : uint8_t {
+    TopFirst,  // the library's own (the exports'): the first stored row is the top, the height positive
+    Standard,  // other programs': written bottom-up (top-down, negative height, on a stream), read as
+               // the height declares
+};
+
 struct CallOptions {
     KernelSet kernels = KernelSet::Auto;
     // 1: everything on the caller's thread; 0: as many as help (auto).
     uint32_t threads = 0;
+    RowOrder rowOrder = RowOrder::TopFirst;
 };
 
 // The set a call runs with: Auto becomes the best set the processor runs,

@@ -80,4 +80,16 @@ bool OutputFile::commit() {
     return true;
 }
 
+bool copyToEnd(HFILE from, HFILE to) {
+    constexpr uint32_t kBytes = 65536;
+    LockedBlock<uint8_t> buffer;
+    if (!buffer.make(kBytes)) return false;
+    for (;;) {
+        const UINT got = _lread(from, buffer.get(), kBytes);
+        if (got == HFILE_ERROR_COUNT) return false;
+        if (got == 0) return true;
+        if (_lwrite(to, reinterpret_cast<LPCCH>(buffer.get()), got) != got) return false;
+    }
+}
+
 }  // namespace jpg

@@ -238,6 +238,10 @@ private:
     std::string path_;
 };
 
+// Copies what is left of `from` to `to`, through one 64 KB block; false when
+// a read, a write or the block failed.
+bool copyToEnd(HFILE from, HFILE to);
+
 // An output file written under a temporary name beside its destination and
 // moved into place by commit(), so that a reader of the destination never
 // sees a half-written file and a failed call leaves an existing file as it

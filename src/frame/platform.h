@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -97,6 +98,14 @@ bool replaceFile(const char *fromPath, const char *toPath);
 bool removeFile(const char *path);
 // True when both paths name the same existing file.
 bool sameFile(const char *a, const char *b);
+// Moves to an absolute position that may lie beyond the 2 GB that _llseek
+// reaches; false when it fails.
+bool seekFile(HFILE file, uint64_t offset);
+// A handle of its own on standard input (0) or standard output (1), in
+// binary mode, to be closed with _lclose; HFILE_ERROR when it fails.
+HFILE openStandardStream(int which);
+// The directory for temporary files: $TMPDIR (Windows: GetTempPath), else /tmp.
+std::string temporaryDirectory();
 
 }  // namespace jpg
 

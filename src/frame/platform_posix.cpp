@@ -212,6 +212,23 @@ bool replaceFile(const char *fromPath, const char *toPath) {
 
 bool removeFile(const char *path) { return ::unlink(path) == 0; }
 
+bool seekFile(HFILE file, uint64_t offset) {
+    if (faults::shouldFail(Op::Seek) || file < 0) return false;
+    const auto position = static_cast<off_t>(offset);
+    if (position < 0 || static_cast<uint64_t>(position) != offset) return false;
+    return ::lseek(file, position, SEEK_SET) == position;
+}
+
+HFILE openStandardStream(int which) {
+    if (faults::shouldFail(Op::Open) || (which != 0 && which != 1)) return HFILE_ERROR;
+    return track(::fcntl(which, F_DUPFD_CLOEXEC, 0));
+}
+
+std::string temporaryDirectory() {
+    const char *dir = std::getenv("TMPDIR");
+    return dir != nullptr && *dir != '\0' ? dir : "/tmp";
+}
+
 bool sameFile(const char *a, const char *b) {
     struct stat sa {};
     struct stat sb {};

@@ -68,6 +68,29 @@ bool replaceFile(const char *fromPath, const char *toPath) {
 
 bool removeFile(const char *path) { return DeleteFileA(path) != 0; }
 
+bool seekFile(HFILE file, uint64_t offset) {
+    LARGE_INTEGER position;
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    if (position.QuadPart < 0) return false;
+    return SetFilePointerEx(reinterpret_cast<HANDLE>(static_cast<intptr_t>(file)), position, nullptr, FILE_BEGIN) != 0;
+}
+
+HFILE openStandardStream(int which) {
+    if (which != 0 && which != 1) return HFILE_ERROR;
+    HANDLE own = nullptr;
+    HANDLE process = GetCurrentProcess();
+    if (!DuplicateHandle(process, GetStdHandle(which == 0 ? STD_INPUT_HANDLE : STD_OUTPUT_HANDLE), process, &own, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS))
+        return HFILE_ERROR;
+    return static_cast<HFILE>(reinterpret_cast<intptr_t>(own));
+}
+
+std::string temporaryDirectory() {
+    char path[MAX_PATH + 1];
+    const DWORD n = GetTempPathA(sizeof path, path);
+    return n > 0 && n < sizeof path ? std::string(path, n) : std::string(".");
+}
+
 bool sameFile(const char *a, const char *b) {
     auto identify = [](const char *path, BY_HANDLE_FILE_INFORMATION &info) {
         HANDLE h = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

@@ -1,0 +1,49 @@
+// Where the import's decoded strips go: a BMP file in one of three row
+// orders, or a binary netpbm file. The strip is always handed over as BMP
+// rows (B, G, R or grey, each row padded to the BMP stride), top row first.
+#ifndef JPG_DECODER_STRIP_WRITER_H
+#define JPG_DECODER_STRIP_WRITER_H
+
+#include <cstdint>
+
+#include "frame/conventions.h"
+
+namespace jpg {
+
+enum class PictureFormat : uint8_t { Bmp, Netpbm };
+
+// Row order of a BMP file.
+enum class BmpRows : uint8_t {
+    TopFirst,  // the library's convention (iImportJPG): top row first, positive height
+    BottomUp,  // a standard file: bottom row first, positive height; each strip is
+               // written at its final place, so the output must be seekable
+    TopDown,   // a standard file that streams: top row first, negative height
+};
+
+struct PictureLayout {
+    PictureFormat format = PictureFormat::Bmp;
+    BmpRows rows = BmpRows::TopFirst;
+};
+
+struct StripWriter {
+    HFILE file = HFILE_ERROR;
+    PictureLayout layout;
+    uint32_t height = 0;
+    uint32_t channels = 0;     // 1 grey, 3 colour
+    uint32_t stride = 0;       // length of a strip row (the BMP stride)
+    uint32_t rowBytes = 0;     // pixel bytes of a row (width x channels)
+    uint64_t pixelOffset = 0;  // where the first stored row starts
+};
+
+// Writes the headers of the picture to `file` (positioned at its start) and
+// sets up `writer`; `writer.stride` is the strip row length the decoder fills.
+Result startPicture(StripWriter &writer, const OpenFile &file, uint16_t width, uint16_t height,
+                    int32_t colourMode, PictureLayout layout);
+
+// Writes `rows` rows of the picture, `firstRow` (from the top) the first,
+// from `strip`, which it may change.
+Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows);
+
+}  // namespace jpg
+
+#endif  // JPG_DECODER_STRIP_WRITER_H
