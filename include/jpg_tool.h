@@ -37,6 +37,7 @@ typedef struct JpgToolOptions {
     int32_t threads;  /* 1: the calling thread alone; 0: as many as help (two
                          for pictures of about a megapixel or more on a machine
                          of several processors); 2 or more: two */
+    int32_t rowOrder; /* JPG_TOOL_ROWS_*: the row order of BMP files */
 } JpgToolOptions;
 
 /* Kernel sets. Every set writes the same bytes; they differ in speed. A set
@@ -53,6 +54,14 @@ int32_t jpgToolKernelsByName(const char *name);
 /* 1 when the processor runs the set, else 0. */
 int32_t jpgToolKernelsAvailable(int32_t kernels);
 
+/* The library's own row order, the exports' (the default): the first stored
+ * row is the top of the picture, the height positive. */
+#define JPG_TOOL_ROWS_TOP_FIRST 0
+/* The order other programs use: an import writes a bottom-up file (each strip
+ * at its final place), or a top-down one with a negative height to a stream;
+ * an export reads a file in the order its height declares. */
+#define JPG_TOOL_ROWS_STANDARD 1
+
 void jpgToolDefaultOptions(JpgToolOptions *options);
 
 /* ---- Conversions --------------------------------------------------------- */
@@ -63,6 +72,53 @@ int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOp
 /* iExportJPG with options: the same arguments and statuses (JPG_EXPORT_*). */
 int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout,
                       int32_t compressionLevel, const JpgToolOptions *options);
+
+/* ---- Ordinary files: netpbm, standard streams, batches ------------------- */
+
+/* The file name that stands for standard input or standard output. */
+#define JPG_TOOL_STANDARD_STREAM "-"
+
+#define JPG_TOOL_IMPORT 0 /* JPEG file to BMP or netpbm file */
+#define JPG_TOOL_EXPORT 1 /* BMP, PPM or PGM file to JPEG file */
+
+typedef struct JpgToolConversion {
+    int32_t direction;        /* JPG_TOOL_IMPORT or JPG_TOOL_EXPORT */
+    const char *input;        /* a path, or "-": standard input */
+    const char *output;       /* a path, or "-": standard output */
+    int32_t netpbm;           /* import: 1 writes binary netpbm (P6 colour, P5 grey); 0 lets the
+                                 output name decide: .ppm, .pgm, .pnm netpbm, else BMP */
+    int32_t thumbnailLayout;  /* export: as iExportJPG's */
+    int32_t compressionLevel; /* export: as iExportJPG's */
+} JpgToolConversion;
+
+/* What became of one conversion. */
+typedef struct JpgToolOutcome {
+    int32_t status;     /* 0 written; 1 not written; 2 written with a warning (damaged data) */
+    char file[1024];    /* the file the message is about ("standard input", ...) */
+    char message[256];  /* why nothing was written, or the warning; "" when written */
+} JpgToolOutcome;
+
+/* Converts one file. An export reads BMP files and binary PPM and PGM files
+ * (maxval 255), told by their first bytes. Standard input is read as it
+ * comes, except a JPEG file and a bottom-up BMP file, which are first copied
+ * to a private temporary file in $TMPDIR, removed after. A JPEG file for
+ * standard output is made in such a file and copied out when complete; an
+ * import to standard output writes as it decodes. A failure writes nothing to
+ * standard output, unless writing to it fails part of the way through.
+ * Returns outcome->status. */
+int32_t jpgToolConvert(const JpgToolConversion *conversion, const JpgToolOptions *options, JpgToolOutcome *outcome);
+
+/* Converts `count` files, as many at a time as there are processors, each
+ * conversion on one thread, exactly as jpgToolConvert converts it alone.
+ * After each file, progress(context, index) is called on the calling thread
+ * (progress may be null). Standard streams are refused. */
+typedef void (*JpgToolProgress)(void *context, size_t index);
+void jpgToolConvertBatch(const JpgToolConversion *conversions, JpgToolOutcome *outcomes, size_t count,
+                         const JpgToolOptions *options, JpgToolProgress progress, void *context);
+
+/* The colour channels of the picture a JPEG file holds: 1 (grey) or 3; 0
+ * when the import would refuse the file. */
+int32_t jpgToolPictureChannels(const char *jpegPath);
 
 /* ---- Why a conversion would be refused ---------------------------------- */
 

@@ -29,6 +29,7 @@ CallOptions callOptions(const JpgToolOptions *options) {
     if (options == nullptr) return call;
     if (options->kernels >= 0 && options->kernels < kKernelSetCount) call.kernels = kKernelSets[options->kernels];
     call.threads = options->threads < 0 ? 0 : static_cast<uint32_t>(options->threads);
+    if (options->rowOrder == JPG_TOOL_ROWS_STANDARD) call.rowOrder = RowOrder::Standard;
     return call;
 }
 
@@ -54,7 +55,9 @@ int32_t jpgToolKernelsAvailable(int32_t kernels) {
 }
 
 int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options) {
-    return jpg::importJpegFile(jpegPath, bmpPath, jpg::tool::callOptions(options));
+    jpg::ImportTarget target;
+    target.path = bmpPath;
+    return jpg::importJpegFile(jpegPath, target, jpg::tool::callOptions(options));
 }
 
 int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,

@@ -17,6 +17,9 @@ void giveReason(const std::string &text, char *reason, size_t size);
 // The codec's per-call options for a tool's record (null: the defaults).
 CallOptions callOptions(const JpgToolOptions *options);
 
+// jpgToolConvert with the codec's options.
+int32_t convertFile(const JpgToolConversion *conversion, const CallOptions &options, JpgToolOutcome *outcome);
+
 }  // namespace jpg::tool
 
 #endif  // JPG_TOOL_TOOL_INTERNAL_H

@@ -55,6 +55,7 @@ run(${CMAKE_COMMAND} -S ${SOURCE}/tests/install -B ${WORK}/consumer -DCMAKE_PREF
   -DCMAKE_C_COMPILER=${CC} -DCMAKE_BUILD_TYPE=Release)
 run(${CMAKE_COMMAND} --build ${WORK}/consumer)
 run(${WORK}/consumer/consumer ${sample} ${WORK}/package.bmp ${WORK}/package.jpg)
+run(${WORK}/consumer/tool_consumer ${sample} ${WORK}/tool.bmp)
 
 # 2. pkg-config
 set(ENV{PKG_CONFIG_PATH} ${pcdir})

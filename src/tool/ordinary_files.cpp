@@ -1,0 +1,158 @@
+// Conversions of ordinary files: BMP files in either row order, netpbm
+// files, and standard input and output.
+#include <algorithm>
+#include <cctype>
+#include <string>
+
+#include "decoder/decoder_internal.h"
+#include "encoder/encoder_state.h"
+#include "frame/netpbm_file.h"
+#include "tool/tool_internal.h"
+
+namespace jpg::tool {
+
+namespace {
+
+const char kStandardInput[] = "standard input";
+const char kStandardOutput[] = "standard output";
+
+bool isStream(const char *path) { return std::string(path) == JPG_TOOL_STANDARD_STREAM; }
+
+// True when the name ends in .ppm, .pgm or .pnm (any case).
+bool isNetpbmName(const std::string &path) {
+    if (path.size() < 4) return false;
+    std::string ending = path.substr(path.size() - 4);
+    std::transform(ending.begin(), ending.end(), ending.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return ending == ".ppm" || ending == ".pgm" || ending == ".pnm";
+}
+
+struct Outcome {
+    int32_t status = 0;
+    std::string file;
+    std::string message;
+};
+
+Outcome failed(const std::string &file, const std::string &message) { return {1, file, message}; }
+
+Outcome importOne(const JpgToolConversion &c, const CallOptions &options) {
+    const bool fromStream = isStream(c.input), toStream = isStream(c.output);
+    const std::string inName = fromStream ? kStandardInput : c.input;
+    std::string input = c.input;
+    TemporaryFile copy;
+    if (fromStream) {
+        // The decoder learns the size of the data before it: standard input
+        // goes to a temporary file first.
+        OpenFile in(openStandardStream(0));
+        if (!in.isOpen() || !copy.createIn(temporaryDirectory(), "jpg-stream-", true) ||
+            !copyToEnd(in.get(), copy.get()) || !copy.close())
+            return failed(kStandardInput, "cannot be copied to a temporary file in " + temporaryDirectory());
+        input = copy.path();
+    }
+    ImportTarget target;
+    target.format = c.netpbm != 0 || (!toStream && isNetpbmName(c.output)) ? PictureFormat::Netpbm : PictureFormat::Bmp;
+    if (toStream) {
+        target.stream = openStandardStream(1);
+        if (target.stream == HFILE_ERROR) return failed(kStandardOutput, "cannot be written");
+    } else {
+        target.path = c.output;
+    }
+    const int32_t status = importJpegFile(input.c_str(), target, options);
+    switch (status) {
+        case JPG_IMPORT_OK:
+            return {};
+        case JPG_IMPORT_DAMAGED:
+            return {2, inName, "warning: the image data is damaged or incomplete; the picture was written anyway"};
+        default: {
+            OpenFile jpeg;
+            OwnedDecoderState owned;
+            HeaderFacts headers;
+            const Result opened = openJpeg(jpeg, input.c_str(), owned, headers);
+            if (opened == Result::IoError && !jpeg.isOpen()) return failed(inName, "cannot be opened");
+            if (opened != Result::Ok) return failed(inName, headers.reason != nullptr ? headers.reason : "cannot be read");
+            return failed(toStream ? kStandardOutput : c.output, "the picture could not be written");
+        }
+    }
+}
+
+Outcome exportOne(const JpgToolConversion &c, const CallOptions &options) {
+    const bool fromStream = isStream(c.input), toStream = isStream(c.output);
+    const std::string inName = fromStream ? kStandardInput : c.input;
+    SourceOptions source;
+    source.netpbm = true;
+    if (fromStream) {
+        source.stream = true;
+        source.streamFile = openStandardStream(0);
+        if (source.streamFile == HFILE_ERROR) return failed(kStandardInput, "cannot be read");
+    }
+    // The preview goes into the file's start at the end: a JPEG file for
+    // standard output is made in a temporary file and copied out.
+    TemporaryFile staged;
+    if (toStream && (!staged.createIn(temporaryDirectory(), "jpg-stream-", true) || !staged.close()))
+        return failed(kStandardOutput, "no temporary file can be made in " + temporaryDirectory());
+    const std::string output = toStream ? staged.path() : c.output;
+
+    std::string reason;
+    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(c.compressionLevel) + 2) * 6);
+    const Result r = exportJpeg(fromStream ? nullptr : c.input, output.c_str(),
+                                static_cast<uint16_t>(c.thumbnailLayout), level, options, source, &reason);
+    if (r == Result::Ok) {
+        if (!toStream) return {};
+        OpenFile made;
+        OpenFile out(openStandardStream(1));
+        if (!made.open(output.c_str(), OF_READ) || !out.isOpen() || !copyToEnd(made.get(), out.get()) || !out.close())
+            return failed(kStandardOutput, "cannot be written");
+        return {};
+    }
+    if (!reason.empty()) return failed(inName, reason);
+    if (!fromStream) {
+        if (checkExportSource(c.input, reason, source) != Result::Ok) return failed(inName, reason);
+        if (!toStream && sameFile(c.input, c.output))
+            return failed(c.output, "is the source itself; choose another output file");
+    }
+    return failed(toStream ? kStandardOutput : c.output, "the JPEG file could not be written");
+}
+
+}  // namespace
+
+int32_t convertFile(const JpgToolConversion *conversion, const CallOptions &options, JpgToolOutcome *outcome) {
+    Outcome result;
+    try {
+        if (conversion == nullptr || conversion->input == nullptr || conversion->output == nullptr)
+            result = failed("", "nothing to convert");
+        else if (conversion->direction == JPG_TOOL_IMPORT)
+            result = importOne(*conversion, options);
+        else
+            result = exportOne(*conversion, options);
+    } catch (...) {
+        result = failed(conversion != nullptr && conversion->input != nullptr ? conversion->input : "", "out of memory");
+    }
+    if (outcome != nullptr) {
+        outcome->status = result.status;
+        giveReason(result.file, outcome->file, sizeof outcome->file);
+        giveReason(result.message, outcome->message, sizeof outcome->message);
+    }
+    return result.status;
+}
+
+}  // namespace jpg::tool
+
+extern "C" {
+
+int32_t jpgToolConvert(const JpgToolConversion *conversion, const JpgToolOptions *options, JpgToolOutcome *outcome) {
+    return jpg::tool::convertFile(conversion, jpg::tool::callOptions(options), outcome);
+}
+
+int32_t jpgToolPictureChannels(const char *jpegPath) {
+    try {
+        jpg::OpenFile jpeg;
+        jpg::OwnedDecoderState owned;
+        jpg::HeaderFacts headers;
+        if (jpg::openJpeg(jpeg, jpegPath, owned, headers) != jpg::Result::Ok) return 0;
+        return owned.state.colourMode == 1 ? 1 : 3;
+    } catch (...) {
+        return 0;
+    }
+}
+
+}  // extern "C"
