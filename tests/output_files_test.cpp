@@ -160,7 +160,7 @@ TEST(OutputFiles, TwoProcessesWritingOneDestination) {
     const std::string out = dir.file("out.jpg");
     std::string loop[2];
     for (int p = 0; p < 2; ++p)
-        loop[p] = "(for i in $(seq 20); do " + tool("export in" + std::to_string(p) + ".bmp out.jpg") +
+        loop[p] = "(for i in $(seq 20); do " + tool("export --top-first in" + std::to_string(p) + ".bmp out.jpg") +
                   " || exit 1; done)";
     std::atomic<bool> done{false};
     int status = -1;

@@ -11,14 +11,27 @@ namespace jpgtool {
 
 using Args = std::vector<std::string>;
 
-int importCommand(const Args &args);
-int exportCommand(const Args &args);
+// What the command line says for import and export.
+struct ConvertOptions {
+    Args files;             // IN OUT, or the inputs of a batch
+    std::string outputDir;  // -d: a batch into this directory
+    bool topFirst = false;
+    std::string format = "bmp";  // import: bmp or pnm where no name says it
+    long level = 3;
+    long layout = 1;
+    long threads = 0;              // 0: as many as help
+    std::string kernels = "auto";  // the kernel set by name
+};
+
+int convertCommand(const ConvertOptions &options, bool import);
 int infoCommand(const Args &args);
 int previewCommand(const Args &args);
 int showCommand(const Args &args);
 
 // Prints "program: file: reason" on standard error.
 void complain(const std::string &file, const std::string &reason);
+// Complains about the command line, points to --help, and returns 1.
+int usageError(const std::string &message);
 
 }  // namespace jpgtool
 

@@ -240,6 +240,8 @@ struct ImportTarget {
 
 // The import of a JPEG file into a BMP or netpbm file: a JPG_IMPORT_* status.
 int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options);
+// The same into a BMP file named by path.
+int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options);
 
 // Decodes the scan, strip by strip, into `writer` (its headers written).
 // Ok; Damaged when the data was damaged or not followed by FF D9 (the file

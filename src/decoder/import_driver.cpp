@@ -360,10 +360,15 @@ int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const C
     }
 }
 
+int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
+    if (bmpPath == nullptr) return JPG_IMPORT_REFUSED;
+    ImportTarget target;
+    target.path = bmpPath;
+    return importJpegFile(jpegPath, target, options);
+}
+
 }  // namespace jpg
 
 extern "C" JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath) {
-    jpg::ImportTarget target;
-    target.path = bmpPath;
-    return jpg::importJpegFile(jpegPath, target, jpg::CallOptions{});
+    return jpg::importJpegFile(jpegPath, bmpPath, jpg::CallOptions{});
 }

@@ -55,9 +55,7 @@ int32_t jpgToolKernelsAvailable(int32_t kernels) {
 }
 
 int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options) {
-    jpg::ImportTarget target;
-    target.path = bmpPath;
-    return jpg::importJpegFile(jpegPath, target, jpg::tool::callOptions(options));
+    return jpg::importJpegFile(jpegPath, bmpPath, jpg::tool::callOptions(options));
 }
 
 int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,

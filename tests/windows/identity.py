@@ -5,7 +5,9 @@ Makes BMP sources (8-bit grey, 8-bit with a 16-colour table, 24-bit, 32-bit;
 odd and even sizes) and JPEG sources (cjpeg: grey, 1x1, 2x1, 2x2, 1x2, 4x1,
 restart intervals, RGB; and files cut short before their end marker), then runs
 `jpgtool export` and `jpgtool import` of both builds on each and compares
-exit statuses and output bytes. The previews of the exported files
+exit statuses and output bytes: with --top-first, the bytes of the exports
+themselves (iExportJPG, iImportJPG); by default, standard BMP files
+(bottom-up) and netpbm files. The previews of the exported files
 (`jpgtool preview`) and the BMP sources drawn by iShowMeta (`jpgtool show`)
 are compared the same way.
 
@@ -175,11 +177,20 @@ def main():
                 if a.read() != b.read():
                     differences.append("%s: outputs differ" % label)
 
-    # Export with both builds, at a few levels and layouts.
+    # Export with both builds, at a few levels and layouts, as iExportJPG
+    # reads the rows; and once in the standard row order (the sources read
+    # bottom-up), and from netpbm files.
+    for source in bmps + [p for p in os.listdir(work) if p.endswith((".ppm", ".pgm"))]:
+        source = path(source)
+        base = os.path.basename(source).replace(".", "_")
+        out_n = path("%s_standard.native.jpg" % base)
+        out_w = path("%s_standard.windows.jpg" % base)
+        same("export %s (standard rows)" % base, out_n, out_w, runner.run_native(["export", source, out_n]),
+             runner.run_windows(["export", source, out_w]))
     for source in bmps:
         base = os.path.splitext(os.path.basename(source))[0]
         for level, layout in ((3, 1), (1, 0), (12, 2)):
-            flags = ["--level", str(level), "--layout", str(layout)]
+            flags = ["--top-first", "--level", str(level), "--layout", str(layout)]
             out_n = path("%s_l%d_t%d.native.jpg" % (base, level, layout))
             out_w = path("%s_l%d_t%d.windows.jpg" % (base, level, layout))
             same("export %s level %d layout %d" % (base, level, layout), out_n, out_w,
@@ -211,13 +222,16 @@ def main():
         jpegs.append(write(os.path.basename(source)[:-4] + "_cut.jpg", data[:-2]))
         jpegs.append(write(os.path.basename(source)[:-4] + "_half.jpg", data[:len(data) // 2]))
 
-    # Import with both builds.
+    # Import with both builds: the BMP file of iImportJPG (--top-first), a
+    # standard BMP file and a netpbm file.
     for source in jpegs:
         base = os.path.basename(source)[:-4]
-        out_n = path(base + ".native.bmp")
-        out_w = path(base + ".windows.bmp")
-        same("import " + base, out_n, out_w, runner.run_native(["import", source, out_n]),
-             runner.run_windows(["import", source, out_w]))
+        for flags, ending in ((["--top-first"], ".bmp"), ([], ".standard.bmp"), ([], ".pnm")):
+            out_n = path(base + ".native" + ending)
+            out_w = path(base + ".windows" + ending)
+            same("import %s %s" % (" ".join(flags), base + ending), out_n, out_w,
+                 runner.run_native(["import", *flags, source, out_n]),
+                 runner.run_windows(["import", *flags, source, out_w]))
 
     for line in differences:
         print("DIFFERENT " + line)
