@@ -55,30 +55,31 @@ struct EncoderKernels {
     // out[i] = (in[2i] + in[2i + 1] + 1) >> 1 for i < count.
     void (*averagePairs)(const uint8_t *in, uint8_t *out, uint32_t count);
     // Level shift, forward DCT and quantisation of the 8 x 8 samples at
-    // `samples` (rows `stride` apart) into 64 coefficients in natural order.
-    void (*transformBlock)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                           int16_t coefficients[64]);
+    // `samples` (rows `stride` apart) into 64 coefficients in zigzag order.
+    // Returns the mask of the non-zero ones (bit k: coefficient k).
+    uint64_t (*transformBlock)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                               int16_t zigzag[64]);
 };
 
 // The plain kernels; the SIMD kernels use them for what is left of a row.
 void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                      uint8_t *cr);
 void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count);
-void transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                         int16_t coefficients[64]);
+uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                             int16_t zigzag[64]);
 
 // The x86 kernels (colour_convert_sse2.cpp, forward_dct_sse2.cpp and the
 // _avx2 files), for processors that have the instructions.
 void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr);
 void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count);
-void transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                        int16_t coefficients[64]);
+uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            int16_t zigzag[64]);
 void convertRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr);
 void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count);
-void transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                        int16_t coefficients[64]);
+uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            int16_t zigzag[64]);
 
 extern const EncoderKernels kPlainEncoderKernels;
 extern const EncoderKernels kSse2EncoderKernels;

@@ -19,7 +19,12 @@ namespace jpg {
 
 namespace {
 
-using CoefficientBlock = int16_t[64];
+// One block of quantised coefficients in zigzag order and the mask of its
+// non-zero ones.
+struct CoefficientBlock {
+    int16_t zigzag[64];
+    uint64_t nonzero;
+};
 
 // Bytes of entropy-coded data per file write.
 constexpr uint32_t kScanBufferBytes = 1u << 17;
@@ -115,12 +120,13 @@ struct FrontEnd {
                 const QuantReciprocals &table = reciprocals[c.quantSel & 1];
                 const uint8_t *origin = componentPlanes[j] + static_cast<size_t>(c.mcuWidthBlocks) * m * 8;
                 for (uint32_t k = 0; k < c.mcuHeightBlocks; ++k)
-                    for (uint32_t l = 0; l < c.mcuWidthBlocks; ++l)
-                        kernels->transformBlock(origin + static_cast<size_t>(k) * 8 * c.paddedWidth + l * 8,
-                                                c.paddedWidth, table, mcu[b++]);
+                    for (uint32_t l = 0; l < c.mcuWidthBlocks; ++l, ++b)
+                        mcu[b].nonzero = kernels->transformBlock(
+                            origin + static_cast<size_t>(k) * 8 * c.paddedWidth + l * 8, c.paddedWidth, table,
+                            mcu[b].zigzag);
             }
             int32_t dc[4] = {};
-            for (uint32_t i = 0; i < 4 && i < b; ++i) dc[i] = mcu[i][0];
+            for (uint32_t i = 0; i < 4 && i < b; ++i) dc[i] = mcu[i].zigzag[0];
             gatherMcuDc(gather, m, dc);
         }
     }
@@ -151,7 +157,8 @@ struct BackEnd {
         for (uint32_t m = 0; m < s.mcusPerRow; ++m)
             for (uint32_t b = 0; b < s.blocksPerMcu; ++b) {
                 const uint32_t c = s.mcuBlockComponent[b];
-                encodeBlockFast(writer, codes[c], *blocks++, predictors[c]);
+                encodeBlockFast(writer, codes[c], blocks->zigzag, blocks->nonzero, predictors[c]);
+                ++blocks;
             }
     }
 };

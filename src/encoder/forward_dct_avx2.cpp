@@ -59,8 +59,9 @@ inline __m256i quantise(__m256i v, const QuantReciprocals &table, int at) {
 
 }  // namespace
 
-void transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                        int16_t coefficients[64]) {
+uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            int16_t zigzag[64]) {
+    int16_t coefficients[64];
     const __m256i centre = _mm256_set1_epi32(128);
     __m256i v[8];
     for (int r = 0; r < 8; ++r) {
@@ -75,6 +76,7 @@ void transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReci
         const __m256i packed = _mm256_packs_epi32(quantise(v[k], table, 8 * k), quantise(v[k + 1], table, 8 * k + 8));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(coefficients + 8 * k), _mm256_permute4x64_epi64(packed, 0xD8));
     }
+    return zigzagWithMask(coefficients, zigzag);
 }
 
 }  // namespace jpg

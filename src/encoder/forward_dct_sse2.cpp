@@ -79,8 +79,9 @@ inline __m128i quantise(__m128i v, const QuantReciprocals &table, int at) {
 
 }  // namespace
 
-void transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                        int16_t coefficients[64]) {
+uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            int16_t zigzag[64]) {
+    int16_t coefficients[64];
     const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_set1_epi16(128);
     __m128i left[8], right[8];
@@ -101,6 +102,7 @@ void transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReci
         const __m128i packed = _mm_packs_epi32(quantise(left[k], table, 8 * k), quantise(right[k], table, 8 * k + 4));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k), packed);
     }
+    return zigzagWithMask(coefficients, zigzag);
 }
 
 }  // namespace jpg

@@ -199,17 +199,11 @@ void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, B
     }
 }
 
-void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t coefficients[64], int32_t &predictor) {
-    int16_t zigzag[64];
-    uint64_t nonzero = 0;
-    for (int k = 1; k < 64; ++k) {
-        const int16_t v = coefficients[kZigzag[k]];
-        zigzag[k] = v;
-        nonzero |= static_cast<uint64_t>(v != 0) << k;
-    }
-
-    const int32_t diff = coefficients[0] - predictor;
-    predictor = coefficients[0];
+void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t zigzag[64], uint64_t nonzero,
+                     int32_t &predictor) {
+    const int32_t diff = zigzag[0] - predictor;
+    predictor = zigzag[0];
+    nonzero &= ~uint64_t(1);  // the AC coefficients
     if (diff == 0) {
         put(w, codes.dcCode[0], codes.dcLength[0]);
     } else {
