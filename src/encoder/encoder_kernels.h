@@ -9,6 +9,7 @@
 #ifndef JPG_ENCODER_ENCODER_KERNELS_H
 #define JPG_ENCODER_ENCODER_KERNELS_H
 
+#include <array>
 #include <cstdint>
 
 #include "frame/call_options.h"
@@ -47,6 +48,17 @@ inline int32_t quantiseByReciprocal(int32_t v, uint32_t multiplier, int32_t half
     return v < 0 ? -q : q;
 }
 
+// kZigzagBits[r][m]: for the byte m of flags of the coefficients of row r
+// (bit c: column c), the same flags at their zigzag positions.
+extern const std::array<std::array<uint64_t, 256>, 8> kZigzagBits;
+
+// A mask of coefficients in natural order (bit 8r + c) in zigzag order.
+inline uint64_t naturalToZigzagMask(uint64_t natural) {
+    uint64_t zigzag = 0;
+    for (int r = 0; r < 8; ++r) zigzag |= kZigzagBits[r][(natural >> (8 * r)) & 0xFF];
+    return zigzag;
+}
+
 struct EncoderKernels {
     // One source row of `width` pixels (B, G, R in 3 or 4 bytes) to full
     // resolution Y, Cb and Cr samples.
@@ -55,10 +67,11 @@ struct EncoderKernels {
     // out[i] = (in[2i] + in[2i + 1] + 1) >> 1 for i < count.
     void (*averagePairs)(const uint8_t *in, uint8_t *out, uint32_t count);
     // Level shift, forward DCT and quantisation of the 8 x 8 samples at
-    // `samples` (rows `stride` apart) into 64 coefficients in zigzag order.
-    // Returns the mask of the non-zero ones (bit k: coefficient k).
+    // `samples` (rows `stride` apart) into 64 coefficients in natural order.
+    // Returns the mask of the non-zero ones in zigzag order (bit k: the k-th
+    // coefficient in zigzag order).
     uint64_t (*transformBlock)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                               int16_t zigzag[64]);
+                               int16_t coefficients[64]);
 };
 
 // The plain kernels; the SIMD kernels use them for what is left of a row.
@@ -66,7 +79,7 @@ void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPix
                      uint8_t *cr);
 void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                             int16_t zigzag[64]);
+                             int16_t coefficients[64]);
 
 // The x86 kernels (colour_convert_sse2.cpp, forward_dct_sse2.cpp and the
 // _avx2 files), for processors that have the instructions.
@@ -74,12 +87,12 @@ void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixe
                     uint8_t *cr);
 void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                            int16_t zigzag[64]);
+                            int16_t coefficients[64]);
 void convertRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr);
 void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                            int16_t zigzag[64]);
+                            int16_t coefficients[64]);
 
 extern const EncoderKernels kPlainEncoderKernels;
 extern const EncoderKernels kSse2EncoderKernels;

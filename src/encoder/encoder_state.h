@@ -180,10 +180,11 @@ struct BlockCodes {
 };
 
 void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, BlockCodes &codes);
-// Codes one block of quantised coefficients in zigzag order, whose non-zero
-// ones `nonzero` marks (bit k: coefficient k); `predictor` is the
-// component's previous DC value and receives this block's.
-void encodeBlockFast(ScanWriter &writer, const BlockCodes &codes, const int16_t zigzag[64], uint64_t nonzero,
+// Codes one block of quantised coefficients in natural order, whose non-zero
+// ones `nonzero` marks in zigzag order (bit k: the k-th in zigzag order);
+// `predictor` is the component's previous DC value and receives this
+// block's.
+void encodeBlockFast(ScanWriter &writer, const BlockCodes &codes, const int16_t coefficients[64], uint64_t nonzero,
                      int32_t &predictor);
 // Writes out the whole bytes the writer holds and its buffer.
 void flushScanWriter(ScanWriter &writer);

@@ -19,10 +19,10 @@ namespace jpg {
 
 namespace {
 
-// One block of quantised coefficients in zigzag order and the mask of its
-// non-zero ones.
+// One block of quantised coefficients in natural order and the mask of its
+// non-zero ones in zigzag order.
 struct CoefficientBlock {
-    int16_t zigzag[64];
+    int16_t coefficients[64];
     uint64_t nonzero;
 };
 
@@ -123,10 +123,10 @@ struct FrontEnd {
                     for (uint32_t l = 0; l < c.mcuWidthBlocks; ++l, ++b)
                         mcu[b].nonzero = kernels->transformBlock(
                             origin + static_cast<size_t>(k) * 8 * c.paddedWidth + l * 8, c.paddedWidth, table,
-                            mcu[b].zigzag);
+                            mcu[b].coefficients);
             }
             int32_t dc[4] = {};
-            for (uint32_t i = 0; i < 4 && i < b; ++i) dc[i] = mcu[i].zigzag[0];
+            for (uint32_t i = 0; i < 4 && i < b; ++i) dc[i] = mcu[i].coefficients[0];
             gatherMcuDc(gather, m, dc);
         }
     }
@@ -157,7 +157,7 @@ struct BackEnd {
         for (uint32_t m = 0; m < s.mcusPerRow; ++m)
             for (uint32_t b = 0; b < s.blocksPerMcu; ++b) {
                 const uint32_t c = s.mcuBlockComponent[b];
-                encodeBlockFast(writer, codes[c], blocks->zigzag, blocks->nonzero, predictors[c]);
+                encodeBlockFast(writer, codes[c], blocks->coefficients, blocks->nonzero, predictors[c]);
                 ++blocks;
             }
     }

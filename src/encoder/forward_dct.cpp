@@ -100,17 +100,17 @@ bool makeQuantReciprocals(const int32_t zigzagDivisors[64], QuantReciprocals &ou
 
 // The plain kernel: the reference transform, quantised by reciprocals.
 uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                             int16_t zigzag[64]) {
+                             int16_t coefficients[64]) {
     int32_t work[64];
     levelShift(samples, stride, work);
     forwardDct(work);
     uint64_t nonzero = 0;
-    for (int k = 0; k < 64; ++k) {
-        const int n = kZigzag[k];
-        zigzag[k] = static_cast<int16_t>(quantiseByReciprocal(work[n], table.multiplier[n], table.half[n], table.limit[n]));
-        nonzero |= static_cast<uint64_t>(zigzag[k] != 0) << k;
+    for (int n = 0; n < 64; ++n) {
+        coefficients[n] =
+            static_cast<int16_t>(quantiseByReciprocal(work[n], table.multiplier[n], table.half[n], table.limit[n]));
+        nonzero |= static_cast<uint64_t>(coefficients[n] != 0) << n;
     }
-    return nonzero;
+    return naturalToZigzagMask(nonzero);
 }
 
 }  // namespace jpg

@@ -60,8 +60,7 @@ inline __m256i quantise(__m256i v, const QuantReciprocals &table, int at) {
 }  // namespace
 
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                            int16_t zigzag[64]) {
-    int16_t coefficients[64];
+                            int16_t coefficients[64]) {
     const __m256i centre = _mm256_set1_epi32(128);
     __m256i v[8];
     for (int r = 0; r < 8; ++r) {
@@ -72,11 +71,18 @@ uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const Quant
     dctPassLanes<Avx2Lanes, true>(v);
     transpose8x8(v);  // v[r]: row r of the row pass's results
     dctPassLanes<Avx2Lanes, false>(v);
+    const __m256i zero = _mm256_setzero_si256();
+    uint64_t zeros = 0;
     for (int k = 0; k < 8; k += 2) {
-        const __m256i packed = _mm256_packs_epi32(quantise(v[k], table, 8 * k), quantise(v[k + 1], table, 8 * k + 8));
+        const __m256i upper = quantise(v[k], table, 8 * k), lower = quantise(v[k + 1], table, 8 * k + 8);
+        const __m256i packed = _mm256_packs_epi32(upper, lower);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(coefficients + 8 * k), _mm256_permute4x64_epi64(packed, 0xD8));
+        const auto rowZeros = [&](__m256i q) {
+            return static_cast<uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(q, zero))));
+        };
+        zeros |= (rowZeros(upper) | rowZeros(lower) << 8) << (8 * k);
     }
-    return zigzagWithMask(coefficients, zigzag);
+    return naturalToZigzagMask(~zeros);
 }
 
 }  // namespace jpg

@@ -10,12 +10,9 @@
 #ifndef JPG_ENCODER_FORWARD_DCT_LANES_H
 #define JPG_ENCODER_FORWARD_DCT_LANES_H
 
-#include <emmintrin.h>
-
 #include <cstdint>
 
 #include "frame/dct_constants.h"
-#include "frame/standard_tables.h"
 
 namespace jpg {
 namespace {
@@ -57,20 +54,6 @@ inline void dctPassLanes(typename Ops::V d[8]) {
     d[5] = Ops::template descale<kShift>(Ops::add(Ops::add(t5, z2), z4));
     d[3] = Ops::template descale<kShift>(Ops::add(Ops::add(t6, z2), z3));
     d[1] = Ops::template descale<kShift>(Ops::add(Ops::add(t7, z1), z4));
-}
-
-// Natural-order coefficients into zigzag order, and the mask of the non-zero
-// ones (bit k: zigzag coefficient k), sixteen compared at a time.
-inline uint64_t zigzagWithMask(const int16_t natural[64], int16_t zigzag[64]) {
-    for (int k = 0; k < 64; ++k) zigzag[k] = natural[kZigzag[k]];
-    const __m128i zero = _mm_setzero_si128();
-    uint64_t zeros = 0;
-    for (int k = 0; k < 64; k += 16) {
-        const __m128i a = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(zigzag + k)), zero);
-        const __m128i b = _mm_cmpeq_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(zigzag + k + 8)), zero);
-        zeros |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(_mm_packs_epi16(a, b)))) << k;
-    }
-    return ~zeros;
 }
 
 }  // namespace

@@ -80,8 +80,7 @@ inline __m128i quantise(__m128i v, const QuantReciprocals &table, int at) {
 }  // namespace
 
 uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
-                            int16_t zigzag[64]) {
-    int16_t coefficients[64];
+                            int16_t coefficients[64]) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_set1_epi16(128);
     __m128i left[8], right[8];
@@ -98,11 +97,14 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
     transpose8x8(left, right);  // row r of the row pass's results
     dctPassLanes<Sse2Lanes, false>(left);
     dctPassLanes<Sse2Lanes, false>(right);
+    uint64_t zeros = 0;
     for (int k = 0; k < 8; ++k) {
         const __m128i packed = _mm_packs_epi32(quantise(left[k], table, 8 * k), quantise(right[k], table, 8 * k + 4));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k), packed);
+        const int rowZeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(packed, zero), zero));
+        zeros |= static_cast<uint64_t>(rowZeros & 0xFF) << (8 * k);
     }
-    return zigzagWithMask(coefficients, zigzag);
+    return naturalToZigzagMask(~zeros);
 }
 
 }  // namespace jpg

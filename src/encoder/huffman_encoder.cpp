@@ -199,10 +199,10 @@ void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, B
     }
 }
 
-void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t zigzag[64], uint64_t nonzero,
+void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t coefficients[64], uint64_t nonzero,
                      int32_t &predictor) {
-    const int32_t diff = zigzag[0] - predictor;
-    predictor = zigzag[0];
+    const int32_t diff = coefficients[0] - predictor;
+    predictor = coefficients[0];
     nonzero &= ~uint64_t(1);  // the AC coefficients
     if (diff == 0) {
         put(w, codes.dcCode[0], codes.dcLength[0]);
@@ -219,7 +219,7 @@ void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t zigza
         uint32_t run = k - last - 1;
         for (; run > 15; run -= 16) put(w, codes.acCode[0xF0], codes.acLength[0xF0]);
         uint32_t size, bits;
-        valueBits(zigzag[k], size, bits);
+        valueBits(coefficients[kZigzag[k]], size, bits);
         const uint32_t symbol = run * 16 + size;
         put(w, (codes.acCode[symbol] << size) | bits, codes.acLength[symbol] + size);
         last = k;
