@@ -46,6 +46,33 @@ void BM_Export(benchmark::State &state) {
     std::remove(out.c_str());
 }
 
+// iExportJPG's work per kernel set, threads as the exports choose them:
+// megapixels per second of a photo-like picture.
+void BM_ExportKernels(benchmark::State &state) {
+    const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
+    const auto channels = static_cast<uint32_t>(state.range(2));
+    const auto kernels = static_cast<jpg::KernelSet>(state.range(3));
+    if (!jpg::kernelSetAvailable(kernels)) {
+        state.SkipWithError("kernel set not available on this processor");
+        return;
+    }
+    state.SetLabel(std::string(channels == 3 ? "colour " : "grey ") + jpg::kernelSetName(kernels));
+    const std::string in = pictures().source(w, h, channels);
+    const std::string out = pictures().dir.file("bench-out.jpg");
+    const jpg::CallOptions options{kernels, 0};
+    for (auto _ : state) benchmark::DoNotOptimize(jpg::exportJpeg(in.c_str(), out.c_str(), 1, 30, options));
+    state.counters["MP/s"] = benchmark::Counter(double(w) * h / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    std::remove(out.c_str());
+}
+
+void exportKernelArgs(benchmark::internal::Benchmark *b) {
+    for (const int64_t channels : {3, 1})
+        for (const jpg::KernelSet k :
+             {jpg::KernelSet::Reference, jpg::KernelSet::Plain, jpg::KernelSet::Sse2, jpg::KernelSet::Avx2})
+            for (const auto &size : {std::pair<int64_t, int64_t>{640, 480}, {4000, 3000}})
+                b->Args({size.first, size.second, channels, static_cast<int64_t>(k)});
+}
+
 void BM_Import(benchmark::State &state) {
     const auto w = static_cast<uint32_t>(state.range(0)), h = static_cast<uint32_t>(state.range(1));
     const auto channels = static_cast<uint32_t>(state.range(2));
@@ -75,7 +102,8 @@ void forwardDct(int32_t *block) { jpg::forwardDct(block); }
 
 }  // namespace
 
-BENCHMARK(BM_Export)->Args({1024, 768, 3})->Args({1024, 768, 1})->Args({4000, 3000, 3})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ExportKernels)->Apply(exportKernelArgs)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Export)->Args({640, 480, 3})->Args({640, 480, 1})->Args({1024, 768, 3})->Args({1024, 768, 1})->Args({4000, 3000, 3})->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Import)->Args({1024, 768, 3})->Args({1024, 768, 1})->Args({4000, 3000, 3})->Unit(benchmark::kMillisecond);
 BENCHMARK_TEMPLATE(BM_Transform, inverseDct)->Name("BM_InverseDct");
 BENCHMARK_TEMPLATE(BM_Transform, forwardDct)->Name("BM_ForwardDct");

@@ -63,6 +63,7 @@ uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const Quant
                             int16_t coefficients[64]) {
     const __m256i centre = _mm256_set1_epi32(128);
     __m256i v[8];
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
         v[r] = _mm256_sub_epi32(_mm256_cvtepu8_epi32(row), centre);

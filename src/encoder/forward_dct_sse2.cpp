@@ -84,6 +84,7 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
     const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_set1_epi16(128);
     __m128i left[8], right[8];
+#pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
         const __m128i words = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), centre);
