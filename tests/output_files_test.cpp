@@ -208,6 +208,20 @@ TEST(OutputFiles, TemporaryFileIsNewPrivateOnAskingAndGoesWithItsOwner) {
     }
     EXPECT_EQ(dir.entries().size(), 1u);
     EXPECT_TRUE(fileExists(kept));
+    // Handed over as a C stream, to copy a stream into.
+    jpg::TemporaryFile c;
+    ASSERT_TRUE(c.createIn(dir.path(), "stream-", true));
+    const std::string streamPath = c.path();
+    std::FILE *stream = c.keepAsStream();
+    ASSERT_NE(stream, nullptr);
+    EXPECT_GE(std::fputs("copied", stream), 0);
+    std::rewind(stream);
+    char back[8] = {};
+    EXPECT_EQ(std::fread(back, 1, sizeof back, stream), 6u);
+    EXPECT_EQ(std::fclose(stream), 0);
+    EXPECT_STREQ(back, "copied");
+    EXPECT_EQ(readFile(streamPath), (Bytes{'c', 'o', 'p', 'i', 'e', 'd'}));
+    EXPECT_EQ(modeOf(streamPath), 0600u);
     jpg::TemporaryFile missing;
     EXPECT_FALSE(missing.createIn(dir.file("no/such/dir"), "x"));
     EXPECT_EQ(jpg::faults::heldFiles(), 0);

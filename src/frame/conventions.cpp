@@ -58,6 +58,16 @@ void TemporaryFile::keep() {
     path_.clear();
 }
 
+std::FILE *TemporaryFile::keepAsStream() {
+    std::FILE *stream = fileToStream(file_.release());
+    if (stream == nullptr) {
+        remove();
+        return nullptr;
+    }
+    path_.clear();
+    return stream;
+}
+
 bool OutputFile::create(const char *destination) {
     abandon();
     if (destination == nullptr || *destination == '\0' || isSpecialFile(destination)) return false;

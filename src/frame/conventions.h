@@ -5,6 +5,7 @@
 #define JPG_FRAME_CONVENTIONS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 
@@ -184,6 +185,12 @@ public:
         close();
         file_ = file;
     }
+    // Gives up ownership of the handle, which stays open.
+    HFILE release() {
+        const HFILE file = file_;
+        file_ = HFILE_ERROR;
+        return file;
+    }
     HFILE get() const { return file_; }
     bool isOpen() const { return file_ != HFILE_ERROR; }
 
@@ -227,6 +234,10 @@ public:
     void remove();
     // Closes the file; it stays on disk and is no longer this object's.
     void keep();
+    // Hands the open file over as a C stream for reading and writing, at its
+    // current position; the file stays on disk and is no longer this
+    // object's. Null when that failed (the file is then removed).
+    std::FILE *keepAsStream();
 
     const std::string &path() const { return path_; }
     HFILE get() const { return file_.get(); }

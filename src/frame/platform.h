@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #if defined(_WIN32)
@@ -90,6 +91,9 @@ bool unguessableBytes(void *out, std::size_t count);
 // Gives the open file the permission bits of the regular file that `path`
 // names (following a link); false when there is none or they were not set.
 bool copyPermissions(const char *path, HFILE file);
+// Hands an open file over to the C library as a stream for reading and
+// writing (fclose closes it); null when that failed, and the file is closed.
+std::FILE *fileToStream(HFILE file);
 // True when something other than a regular file or a link has the name `path`
 // (a directory, a device, a pipe, a socket): a finished output never
 // replaces such a thing.

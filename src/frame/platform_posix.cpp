@@ -201,6 +201,17 @@ bool copyPermissions(const char *path, HFILE file) {
     return ::fchmod(file, st.st_mode & 0777) == 0;
 }
 
+std::FILE *fileToStream(HFILE file) {
+    if (file < 0) return nullptr;
+    std::FILE *stream = ::fdopen(file, "w+b");
+    if (stream == nullptr) {
+        _lclose(file);
+        return nullptr;
+    }
+    --plan().heldFiles;  // the stream's now
+    return stream;
+}
+
 bool isSpecialFile(const char *path) {
     struct stat st {};
     return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);

@@ -5,6 +5,9 @@
 
 #include "frame/platform.h"
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <atomic>
 
 namespace jpg {
@@ -56,6 +59,18 @@ bool unguessableBytes(void *out, std::size_t count) {
 // Windows files carry access lists, which a new file inherits from its
 // directory: there are no permission bits to copy.
 bool copyPermissions(const char * /*path*/, HFILE /*file*/) { return true; }
+
+std::FILE *fileToStream(HFILE file) {
+    if (file == HFILE_ERROR) return nullptr;
+    const int descriptor = _open_osfhandle(static_cast<intptr_t>(file), _O_BINARY | _O_RDWR);
+    if (descriptor < 0) {
+        _lclose(file);
+        return nullptr;
+    }
+    std::FILE *stream = _fdopen(descriptor, "w+b");
+    if (stream == nullptr) _close(descriptor);  // closes the handle too
+    return stream;
+}
 
 bool isSpecialFile(const char *path) {
     const DWORD attributes = path != nullptr ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
