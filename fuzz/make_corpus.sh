@@ -9,7 +9,7 @@ out="$root/fuzz/corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{import,export,export_kernels,preview,show,headers}
+mkdir -p "$out"/{import,import_kernels,export,export_kernels,preview,show,headers}
 
 # Source pictures: a colour and a grey gradient with some texture.
 convert -size 24x16 -seed 3 plasma:fractal "$work/c.ppm"
@@ -66,7 +66,10 @@ for j in "$work"/own-*.jpg; do
   head -c 4820 "$j" > "$out/preview/$b.seg"
   "$tool" import "$j" "$work/$b.bmp" && cp "$work/$b.bmp" "$out/show/$b.bmp"
 done
+options=0
 for j in "$out"/import/*.jpg; do
   printf '\001' | cat - "$j" > "$out/headers/$(basename "$j" .jpg).jpg"
+  # The kernel sets and thread counts in turn.
+  printf "\\$(printf %03o $((options++ % 8)))" | cat - "$j" > "$out/import_kernels/$(basename "$j" .jpg).jpg"
 done
 ls -R "$out" | wc -l

@@ -1,0 +1,48 @@
+// The import's fast paths against its reference path on arbitrary JPEG
+// bytes: the first byte chooses the kernel set (bits 0-1: plain, sse2, avx2,
+// auto) and the thread count (bit 2: 1 or 2). Both paths must give the same
+// status and the same bytes.
+#include <cstdio>
+#include <vector>
+
+#include "decoder/decoder_internal.h"
+#include "frame/platform.h"
+#include "fuzz_util.h"
+
+namespace {
+
+std::vector<uint8_t> readAll(const std::string &path) {
+    std::vector<uint8_t> bytes;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    if (size < 1) return 0;
+    static constexpr jpg::KernelSet kSets[] = {jpg::KernelSet::Plain, jpg::KernelSet::Sse2, jpg::KernelSet::Avx2,
+                                               jpg::KernelSet::Auto};
+    const jpg::CallOptions fast{kSets[data[0] & 3], (data[0] & 4) != 0 ? 2u : 1u};
+    ++data;
+    --size;
+    if (fuzzutil::jpegPixels(data, size) > fuzzutil::kMaxDecodedPixels) return -1;
+    static const std::string in = fuzzutil::scratchPath("in.jpg");
+    static const std::string out = fuzzutil::scratchPath("out.bmp");
+    if (!fuzzutil::writeScratch(in, data, size)) return 0;
+
+    std::remove(out.c_str());
+    const int32_t expected = jpg::importJpegFile(in.c_str(), out.c_str(), jpg::CallOptions{jpg::KernelSet::Reference, 1});
+    const std::vector<uint8_t> reference = readAll(out);
+    std::remove(out.c_str());
+    const int32_t status = jpg::importJpegFile(in.c_str(), out.c_str(), fast);
+    if (status != expected || readAll(out) != reference) __builtin_trap();
+    if (jpg::faults::heldBlocks() != 0 || jpg::faults::heldFiles() != 0) __builtin_trap();
+    std::remove(out.c_str());
+    return 0;
+}
