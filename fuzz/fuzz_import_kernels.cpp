@@ -37,11 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (!fuzzutil::writeScratch(in, data, size)) return 0;
 
     std::remove(out.c_str());
-    const int32_t expected = jpg::importJpegFile(in.c_str(), out.c_str(), jpg::CallOptions{jpg::KernelSet::Reference, 1});
-    const std::vector<uint8_t> reference = readAll(out);
+    const jpg::CallOptions reference{jpg::KernelSet::Reference, 1};
+    const int32_t expected = jpg::importJpegFile(in.c_str(), out.c_str(), reference);
+    const std::vector<uint8_t> referenceBytes = readAll(out);
     std::remove(out.c_str());
     const int32_t status = jpg::importJpegFile(in.c_str(), out.c_str(), fast);
-    if (status != expected || readAll(out) != reference) __builtin_trap();
+    if (status != expected || readAll(out) != referenceBytes) __builtin_trap();
     if (jpg::faults::heldBlocks() != 0 || jpg::faults::heldFiles() != 0) __builtin_trap();
     std::remove(out.c_str());
     return 0;

@@ -191,11 +191,13 @@ struct BlockKinds {
 };
 
 // decodeMcuRow for the fast path: each block is dequantised in natural order
-// straight at its place, and its kind noted.
+// straight at its place, and its kind noted. The blocks must be all zero but
+// the DC value (reconstructMcuRowFast leaves them so).
 void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, BlockKinds &kinds);
 struct DecoderKernels;
-// reconstructMcuRow for the fast path, with the given kernels.
-void reconstructMcuRowFast(const DecodeContext &ctx, const CoefficientRows &coefficients, const BlockKinds &kinds,
+// reconstructMcuRow for the fast path, with the given kernels. The blocks
+// are left as decodeMcuRowDirect needs them: all zero but the DC value.
+void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficients, const BlockKinds &kinds,
                            const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow);
 
 // ---- upsampling and colour conversion -----------------------------------

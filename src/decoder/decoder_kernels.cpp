@@ -7,10 +7,11 @@
 
 namespace jpg {
 
-void idctNarrowPlain(const int32_t *blocks, uint32_t count, uint8_t *out, size_t stride) {
+void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride) {
     for (uint32_t b = 0; b < count; ++b) {
         int32_t work[64];
         std::memcpy(work, blocks + 64 * b, sizeof work);
+        std::memset(blocks + 64 * b, 0, sizeof work);
         inverseDct(work);
         for (int y = 0; y < 8; ++y)
             for (int x = 0; x < 8; ++x) out[y * stride + 8 * b + x] = clampToByte(work[8 * y + x] + 128);

@@ -5,6 +5,7 @@
 // data and drops the byte after it; restart markers are searched for only
 // where one is due. That leaves the read position exactly after the last
 // byte the scan used, where the end-of-image test looks.
+#include <cstddef>
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
@@ -188,6 +189,109 @@ inline int nextSymbol(DecodeContext &ctx, const DecodeTable &table) {
     return t->symbols[index];
 }
 
+// The reader of the reference path, byte by byte on the record's state.
+struct ChunkReader {
+    DecodeContext &ctx;
+    void prepare() {}
+    int symbol(const DecodeTable &table) { return nextSymbol(ctx, table); }
+    int32_t value(uint32_t s) { return receiveExtend(ctx, s); }
+};
+
+// The fast path's reader: the same bits through a 64-bit buffer filled up
+// to eight bytes at a time. It runs only where the chunk holds at least
+// kMargin more bytes, so no refill, end of data or marker search can happen
+// inside a block; it may take up to seven bytes more than the bits used,
+// and gives them back when it is done, leaving the read position, the count
+// and the low bits of the buffer exactly where the byte-by-byte reader
+// leaves them (which takes a byte only when it needs its bits).
+struct WideReader {
+    // The most one block can take: the DC code and value (17 + 16 bits; 17
+    // for a pattern no code matches) and 63 AC codes and values (17 + 15),
+    // 2,049 bits; with the 63 bits the buffer may hold ahead, 264 bytes, each
+    // possibly doubled by its stuffed zero; and the eight bytes a fill looks
+    // at.
+    static constexpr ptrdiff_t kMargin = 2 * ((17 + 16 + 63 * (17 + 15) + 63 + 7) / 8) + 8;
+    static_assert(kMargin == 536, "the margin of one block");
+    // Bits the next symbol and its value can take.
+    static constexpr int kNeed = 17 + 16;
+
+    DecodeContext &ctx;
+    const uint8_t *p;
+    uint64_t buffer;
+    int count;
+
+    explicit WideReader(DecodeContext &c) : ctx(c), p(c.readPtr), buffer(c.bitBuffer), count(c.bitCount) {}
+
+    static bool fits(const DecodeContext &c) { return c.readEnd - c.readPtr >= kMargin; }
+
+    void prepare() {
+        if (count < kNeed) fill();
+    }
+
+    // Adds whole bytes until 57 or more bits are at hand.
+    void fill() {
+        const uint64_t word = uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 |
+                              uint64_t{p[3]} << 32 | uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 |
+                              uint64_t{p[6]} << 8 | uint64_t{p[7]};
+        const uint64_t inverted = ~word;
+        const bool hasFf = ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
+        if (!hasFf) {
+            const int n = (63 - count) >> 3;  // 1 to 7: count is below 57
+            buffer = (buffer << (8 * n)) | (word >> (64 - 8 * n));
+            count += 8 * n;
+            p += n;
+            return;
+        }
+        while (count <= 56) {
+            const uint8_t byte = *p++;
+            buffer = (buffer << 8) | byte;
+            count += 8;
+            if (byte == marker::kPrefix) ++p;  // the stuffed byte, unseen
+        }
+    }
+
+    int symbol(const DecodeTable &table) {
+        const uint32_t entry = table.fast[(buffer >> (count - kLookaheadBits)) & ((1u << kLookaheadBits) - 1)];
+        if (entry != 0) {
+            count -= static_cast<int>(entry >> 8);
+            return static_cast<int>(entry & 0xFF);
+        }
+        // One length at a time, as the byte-by-byte reader does.
+        const HuffmanTableBlock *t = table.block;
+        int32_t code = static_cast<int32_t>((buffer >> --count) & 1u);
+        uint32_t length = 1;
+        while (t->maxCode[length] < code) {
+            code = (code << 1) | static_cast<int32_t>((buffer >> --count) & 1u);
+            ++length;
+        }
+        const uint32_t index = length <= 16 ? symbolIndex(t, length, code) : 256;
+        if (index >= 256) {
+            ctx.damaged = true;
+            return 0;
+        }
+        return t->symbols[index];
+    }
+
+    int32_t value(uint32_t s) {
+        count -= static_cast<int>(s);
+        const int32_t v = static_cast<int32_t>((buffer >> count) & ((1u << s) - 1));
+        return v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
+    }
+
+    // Gives back the whole bytes not needed yet, newest first (an FF took
+    // its stuffed byte along), and leaves the state in the record.
+    void finish() {
+        while (count >= 8) {
+            p -= (buffer & 0xFF) == marker::kPrefix ? 2 : 1;
+            buffer >>= 8;
+            count -= 8;
+        }
+        ctx.readPtr = p;
+        ctx.bitBuffer = static_cast<uint32_t>(buffer);
+        ctx.bitCount = count;
+    }
+};
+
 }  // namespace
 
 int decodeSymbol(DecodeContext &ctx, const DecodeTable &table) { return nextSymbol(ctx, table); }
@@ -227,22 +331,24 @@ inline void startMcu(DecodeContext &ctx) {
 // Decodes one block of component c (scan order). The sink receives each
 // coded AC coefficient (zigzag index 1 to 63, value) and, last, the DC value
 // after prediction.
-template <class Sink>
-inline void decodeBlock(DecodeContext &ctx, uint32_t c, Sink &sink) {
+template <class Reader, class Sink>
+inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &sink) {
     // Quantised DC values beyond this occur only in damaged data; it keeps
     // every later product within 32 bits.
     constexpr int32_t kDcLimit = 32767;
     const ComponentLayout &l = ctx.comp[c];
-    uint32_t s = static_cast<uint32_t>(nextSymbol(ctx, ctx.dcTable[l.dcSel]));
+    reader.prepare();
+    uint32_t s = static_cast<uint32_t>(reader.symbol(ctx.dcTable[l.dcSel]));
     if (s > 16) {
         ctx.damaged = true;
         s = 0;
     }
-    int32_t dc = s != 0 ? receiveExtend(ctx, s) : 0;
+    int32_t dc = s != 0 ? reader.value(s) : 0;
 
     const DecodeTable &ac = ctx.acTable[l.acSel];
     for (uint32_t k = 1; k < 64;) {
-        const uint32_t rs = static_cast<uint32_t>(nextSymbol(ctx, ac));
+        reader.prepare();
+        const uint32_t rs = static_cast<uint32_t>(reader.symbol(ac));
         const uint32_t run = rs >> 4, size = rs & 15;
         if (size != 0) {
             k += run;
@@ -250,7 +356,7 @@ inline void decodeBlock(DecodeContext &ctx, uint32_t c, Sink &sink) {
                 ctx.damaged = true;
                 break;
             }
-            sink.ac(k++, receiveExtend(ctx, size));
+            sink.ac(k++, reader.value(size));
         } else if (run == 15) {
             k += 16;
         } else {
@@ -302,7 +408,8 @@ void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
     for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
         ZigzagSink sink{mcu + 64 * b};
         std::memset(sink.block, 0, 64 * sizeof *sink.block);
-        decodeBlock(ctx, ctx.mcuBlockComponent[b], sink);
+        ChunkReader reader{ctx};
+        decodeBlock(ctx, reader, ctx.mcuBlockComponent[b], sink);
     }
 }
 
@@ -323,8 +430,14 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
             const uint32_t c = ctx.mcuBlockComponent[b];
             const size_t at = offset[b] + m * step[c];
             NaturalSink sink{coefficients.rows[c] + 64 * at, ctx.state->quantTables[ctx.comp[c].quantSel & 3]};
-            std::memset(sink.block, 0, 64 * sizeof *sink.block);
-            decodeBlock(ctx, c, sink);
+            if (WideReader::fits(ctx)) {
+                WideReader reader(ctx);
+                decodeBlock(ctx, reader, c, sink);
+                reader.finish();
+            } else {
+                ChunkReader reader{ctx};
+                decodeBlock(ctx, reader, c, sink);
+            }
             kinds.kinds[c][at] = sink.kind;
         }
     }

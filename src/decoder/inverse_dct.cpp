@@ -174,7 +174,7 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
     }
 }
 
-void reconstructMcuRowFast(const DecodeContext &ctx, const CoefficientRows &coefficients, const BlockKinds &kinds,
+void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficients, const BlockKinds &kinds,
                            const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow) {
     for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
         const ComponentLayout &l = ctx.comp[c];
@@ -182,17 +182,18 @@ void reconstructMcuRowFast(const DecodeContext &ctx, const CoefficientRows &coef
         const size_t blocks = w / 8;
         uint8_t *dest = sampleRows[c] + static_cast<size_t>(stripRow) * w * 8;
         for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r) {
-            const int32_t *row = coefficients.rows[c] + r * w * 8;
+            int32_t *row = coefficients.rows[c] + r * w * 8;
             const uint8_t *kind = kinds.kinds[c] + r * blocks;
             uint8_t *out = dest + r * 8 * w;
             for (size_t j = 0; j < blocks;) {
-                const int32_t *block = row + 64 * j;
+                int32_t *block = row + 64 * j;
                 if (kind[j] == kBlockDcOnly) {
                     fillDcOnly(block[0], out + 8 * j, w);
                     ++j;
                 } else if (kind[j] == kBlockWide) {
                     int32_t work[64];
                     std::memcpy(work, block, sizeof work);
+                    std::memset(block, 0, sizeof work);
                     inverseDctWide(work);
                     storeSamples(work, out + 8 * j, w);
                     ++j;

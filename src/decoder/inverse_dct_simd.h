@@ -31,7 +31,9 @@ struct Lanes;
 template <>
 struct Lanes<128> {
     using V = __m128i;
-    static V pair(int16_t a, int16_t b) { return _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(b)) << 16) | uint16_t(a))); }
+    static V pair(int16_t a, int16_t b) {
+        return _mm_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(b)) << 16) | uint16_t(a)));
+    }
     static V set32(int32_t v) { return _mm_set1_epi32(v); }
     static V set16(int16_t v) { return _mm_set1_epi16(v); }
     static V lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
@@ -54,6 +56,9 @@ struct Lanes<128> {
         const auto *p = reinterpret_cast<const __m128i *>(blocks + 8 * y);
         return _mm_packs_epi32(_mm_loadu_si128(p), _mm_loadu_si128(p + 1));
     }
+    static void clear(int32_t *block) {
+        for (int i = 0; i < 64; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i *>(block + i), _mm_setzero_si128());
+    }
     // Stores rows n and n + 1 (packed bytes) of the block(s).
     static void storeRows(V packed, uint8_t *out, size_t stride) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out), packed);
@@ -65,7 +70,9 @@ struct Lanes<128> {
 template <>
 struct Lanes<256> {
     using V = __m256i;
-    static V pair(int16_t a, int16_t b) { return _mm256_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(b)) << 16) | uint16_t(a))); }
+    static V pair(int16_t a, int16_t b) {
+        return _mm256_set1_epi32(static_cast<int32_t>((uint32_t(uint16_t(b)) << 16) | uint16_t(a)));
+    }
     static V set32(int32_t v) { return _mm256_set1_epi32(v); }
     static V set16(int16_t v) { return _mm256_set1_epi16(v); }
     static V lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
@@ -91,6 +98,10 @@ struct Lanes<256> {
         const V right =
             _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(a + 1)), _mm_loadu_si128(b + 1), 1);
         return _mm256_packs_epi32(left, right);
+    }
+    static void clear(int32_t *blocks) {
+        for (int i = 0; i < 128; i += 8)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(blocks + i), _mm256_setzero_si256());
     }
     // Rows n and n + 1 of both blocks: the second block's 8 bytes right of
     // the first's.
@@ -166,12 +177,14 @@ inline void kernelPass(V r[8]) {
     for (int n = 0; n < 8; ++n) r[n] = L::packs32(out[0][n], out[1][n]);
 }
 
-// The whole transform of the block(s) at `blocks`, level shift and clamp.
+// The whole transform of the block(s) at `blocks`, level shift and clamp;
+// the blocks are cleared.
 template <class L>
-inline void idctNarrowBlocks(const int32_t *blocks, uint8_t *out, size_t stride) {
+inline void idctNarrowBlocks(int32_t *blocks, uint8_t *out, size_t stride) {
     using V = typename L::V;
     V r[8];
     for (int y = 0; y < 8; ++y) r[y] = L::loadRow(blocks, y);
+    L::clear(blocks);
     // Rows first: each register then holds one column, one row per lane.
     transpose<L>(r);
     kernelPass<L, dct::kRowShift>(r);
