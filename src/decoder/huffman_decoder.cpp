@@ -222,7 +222,16 @@ struct WideReader {
 
     explicit WideReader(DecodeContext &c) : ctx(c), p(c.readPtr), buffer(c.bitBuffer), count(c.bitCount) {}
 
+    // Takes the state over from the record.
+    void start() {
+        p = ctx.readPtr;
+        buffer = ctx.bitBuffer;
+        count = ctx.bitCount;
+    }
+    // True when the chunk has room for one more block from the record's
+    // position, or from this reader's.
     static bool fits(const DecodeContext &c) { return c.readEnd - c.readPtr >= kMargin; }
+    bool hasRoom() const { return ctx.readEnd - p >= kMargin; }
 
     void prepare() {
         if (count < kNeed) fill();
@@ -424,16 +433,31 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
             for (uint32_t h = 0; h < l.mcuWidthBlocks && k < ctx.blocksPerMcu; ++h, ++k)
                 offset[k] = static_cast<size_t>(v) * (l.paddedWidth / 8) + h;
     }
+    // The wide reader stays in charge from block to block while the chunk
+    // has room; the record's reader takes over near the chunk's end and for
+    // a restart marker.
+    WideReader wide(ctx);
+    bool wideActive = false;
     for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {
+        if (wideActive && ctx.state->restartInterval != 0 && ctx.restartsToGo == 0) {
+            wide.finish();
+            wideActive = false;
+        }
         startMcu(ctx);
         for (uint32_t b = 0; b < ctx.blocksPerMcu; ++b) {
             const uint32_t c = ctx.mcuBlockComponent[b];
             const size_t at = offset[b] + m * step[c];
             NaturalSink sink{coefficients.rows[c] + 64 * at, ctx.state->quantTables[ctx.comp[c].quantSel & 3]};
-            if (WideReader::fits(ctx)) {
-                WideReader reader(ctx);
-                decodeBlock(ctx, reader, c, sink);
-                reader.finish();
+            if (wideActive && !wide.hasRoom()) {
+                wide.finish();
+                wideActive = false;
+            }
+            if (!wideActive && WideReader::fits(ctx)) {
+                wide.start();
+                wideActive = true;
+            }
+            if (wideActive) {
+                decodeBlock(ctx, wide, c, sink);
             } else {
                 ChunkReader reader{ctx};
                 decodeBlock(ctx, reader, c, sink);
@@ -441,6 +465,7 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
             kinds.kinds[c][at] = sink.kind;
         }
     }
+    if (wideActive) wide.finish();
 }
 
 }  // namespace jpg

@@ -88,37 +88,28 @@ struct BlockRowBuffers {
     }
 };
 
-// The sample rows of one strip, per scan component.
-struct SampleRows {
+// What a strip is made in, on the thread that makes it: per scan component
+// its sample rows and its full-resolution plane.
+struct StripWork {
     LockedBlock<uint8_t> samples[kMaxScanComponents];
-    uint8_t *rows[kMaxScanComponents] = {};
-
-    bool make(const DecodeContext &ctx) {
-        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
-            if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
-            rows[c] = samples[c].get();
-        }
-        return true;
-    }
-};
-
-// What a strip's output is made in: each scan component's full-resolution
-// plane, and the strip of BMP rows.
-struct OutputBuffers {
     LockedBlock<uint8_t> planes[kMaxScanComponents];
-    LockedBlock<uint8_t> strip;
+    uint8_t *sampleRows[kMaxScanComponents] = {};
+    uint8_t *planeRows[kMaxScanComponents] = {};
     uint32_t stripHeight = 0;
     uint32_t planeStride = 0;
-    uint8_t *planeRows[kMaxScanComponents] = {};
 
-    bool make(const DecodeContext &ctx, uint32_t stride) {
+    bool make(const DecodeContext &ctx) {
         stripHeight = 8 * ctx.maxV;
         planeStride = roundUpWide(ctx.state->width, 8 * ctx.maxH);
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
+            sampleRows[c] = samples[c].get();
+        }
         for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
             if (!planes[c].make({stripHeight, planeStride})) return false;
             planeRows[c] = planes[c].get();
         }
-        return strip.make({stride, stripHeight});
+        return true;
     }
 };
 
@@ -138,59 +129,57 @@ inline uint32_t blockRowsPerStrip(const DecodeContext &ctx) {
     return ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
 }
 
-// Decodes the MCU rows of the strip that starts at MCU row `firstMcuRow`
-// into its sample rows.
-void decodeStripSamples(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b, uint8_t *const *samples,
-                        uint32_t firstMcuRow) {
+// Makes the BMP rows of the strip that starts at MCU row `firstMcuRow` in
+// `strip`: decodes its MCU rows into the sample rows, then upsamples and
+// converts them. Returns the strip's image rows (the last strip may have
+// fewer), which rowsDone counts.
+uint32_t makeStrip(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b, StripWork &work, uint8_t *strip,
+                   uint32_t firstMcuRow, uint32_t &rowsDone, uint32_t stride) {
     const uint32_t perStrip = blockRowsPerStrip(ctx);
     for (uint32_t stripRow = 0; stripRow < perStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
         if (stages.kernels == nullptr) {
             decodeMcuRow(ctx, b.rows);
-            reconstructMcuRow(ctx, b.rows, samples, stripRow);
+            reconstructMcuRow(ctx, b.rows, work.sampleRows, stripRow);
         } else {
             decodeMcuRowDirect(ctx, b.rows, b.blockKinds);
-            reconstructMcuRowFast(ctx, b.rows, b.blockKinds, *stages.kernels, samples, stripRow);
+            reconstructMcuRowFast(ctx, b.rows, b.blockKinds, *stages.kernels, work.sampleRows, stripRow);
         }
     }
-}
-
-// Upsamples and converts a strip's sample rows and writes its BMP rows.
-Result writeStrip(const DecodeContext &ctx, const Stages &stages, OutputBuffers &out, uint8_t *const *samples,
-                  uint32_t &rowsDone, const StripWriter &writer) {
-    const uint32_t stride = writer.stride;
+    if (ctx.readFailed) return 0;
     const uint32_t height = ctx.state->height;
-    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, out.stripHeight) : 0;
+    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, work.stripHeight) : 0;
     if (stages.kernels == nullptr) {
-        upsampleStrip(ctx, out.planeStride, samples, out.planeRows);
-        convertStripRows(ctx, out.planeRows, out.strip.get(), rows, stride, out.planeStride);
+        upsampleStrip(ctx, work.planeStride, work.sampleRows, work.planeRows);
+        convertStripRows(ctx, work.planeRows, strip, rows, stride, work.planeStride);
     } else {
-        convertStripFast(ctx, *stages.kernels, samples, out.planeRows, out.planeStride, out.strip.get(), rows, stride);
+        convertStripFast(ctx, *stages.kernels, work.sampleRows, work.planeRows, work.planeStride, strip, rows,
+                         stride);
     }
-    if (writePictureRows(writer, out.strip.get(), rowsDone, rows) != Result::Ok) return Result::IoError;
     rowsDone += rows;
-    return Result::Ok;
+    return rows;
 }
 
 // The strips of the scan on the caller's thread.
-Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, SampleRows &samples,
-                    OutputBuffers &out, const StripWriter &writer) {
+Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, StripWork &work,
+                    uint8_t *strip, const StripWriter &writer) {
     const uint32_t perStrip = blockRowsPerStrip(ctx);
     uint32_t rowsDone = 0;
     for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += perStrip) {
-        decodeStripSamples(ctx, stages, blocks, samples.rows, mcuRowsDone);
+        const uint32_t firstRow = rowsDone;
+        const uint32_t rows = makeStrip(ctx, stages, blocks, work, strip, mcuRowsDone, rowsDone, writer.stride);
         if (ctx.readFailed) return Result::IoError;
-        if (const Result r = writeStrip(ctx, stages, out, samples.rows, rowsDone, writer); r != Result::Ok)
-            return r;
+        if (writePictureRows(writer, strip, firstRow, rows) != Result::Ok) return Result::IoError;
     }
     return Result::Ok;
 }
 
-// Two threads: a worker decodes strips into a ring of sample rows while the
-// caller converts and writes them, in order. Memory stays that of a few
-// strips whatever the height.
+// Two threads: a worker makes the strips' BMP rows in a ring of four while
+// the caller writes them, in order. Memory stays that of a few strips
+// whatever the height.
 struct StripRing {
     static constexpr uint32_t kSlots = 4;
-    SampleRows slots[kSlots];
+    LockedBlock<uint8_t> strips[kSlots];
+    uint32_t rows[kSlots] = {};
     bool readFailed[kSlots] = {};
     Semaphore free{kSlots}, full{0};
     std::atomic<bool> cancelled{false};
@@ -198,24 +187,28 @@ struct StripRing {
     DecodeContext *ctx = nullptr;
     const Stages *stages = nullptr;
     BlockRowBuffers *blocks = nullptr;
+    StripWork *work = nullptr;
+    uint32_t stride = 0;
 
-    bool make(const DecodeContext &c) {
+    bool make(uint32_t stripBytes) {
         if (!free.ok() || !full.ok()) return false;
-        for (SampleRows &slot : slots)
-            if (!slot.make(c)) return false;
+        for (LockedBlock<uint8_t> &strip : strips)
+            if (!strip.make(stripBytes)) return false;
         return true;
     }
 
     // The worker: every strip in order, as long as the caller wants them.
-    static void decode(void *context) {
+    static void makeStrips(void *context) {
         auto *ring = static_cast<StripRing *>(context);
         DecodeContext &ctx = *ring->ctx;
         const uint32_t perStrip = blockRowsPerStrip(ctx);
+        uint32_t rowsDone = 0;
         for (uint32_t s = 0; s * perStrip < ctx.mcuRows; ++s) {
             ring->free.wait();
             if (ring->cancelled) return;
             const uint32_t slot = s % kSlots;
-            decodeStripSamples(ctx, *ring->stages, *ring->blocks, ring->slots[slot].rows, s * perStrip);
+            ring->rows[slot] = makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, ring->strips[slot].get(),
+                                         s * perStrip, rowsDone, ring->stride);
             ring->readFailed[slot] = ctx.readFailed;
             ring->full.post();
         }
@@ -234,13 +227,9 @@ struct CancelOnExit {
 
 // The strips of the scan on two threads; false in `started` when the worker
 // could not be started (nothing was decoded then).
-Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &blocks, StripRing &ring,
-                            OutputBuffers &out, const StripWriter &writer, bool &started) {
-    ring.ctx = &ctx;
-    ring.stages = &stages;
-    ring.blocks = &blocks;
+Result decodeStripsThreaded(DecodeContext &ctx, StripRing &ring, const StripWriter &writer, bool &started) {
     Thread worker;
-    started = worker.start(StripRing::decode, &ring);
+    started = worker.start(StripRing::makeStrips, &ring);
     if (!started) return Result::Ok;
     // Declared after the worker, so it runs first: the worker is told to stop
     // before it is joined.
@@ -251,9 +240,10 @@ Result decodeStripsThreaded(DecodeContext &ctx, const Stages &stages, BlockRowBu
         ring.full.wait();
         const uint32_t slot = s % StripRing::kSlots;
         if (ring.readFailed[slot]) return Result::IoError;
-        const Result r = writeStrip(ctx, stages, out, ring.slots[slot].rows, rowsDone, writer);
+        const Result written = writePictureRows(writer, ring.strips[slot].get(), rowsDone, ring.rows[slot]);
+        rowsDone += ring.rows[slot];
         ring.free.post();
-        if (r != Result::Ok) return r;
+        if (written != Result::Ok) return Result::IoError;
     }
     return Result::Ok;
 }
@@ -278,18 +268,27 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
 
     BlockRowBuffers blocks;
     if (!blocks.make(ctx, stages)) return Result::NoMemory;
-    // The ring's first slot serves the caller's thread when no worker starts.
+    StripWork work;
+    if (!work.make(ctx)) return Result::NoMemory;
+    uint32_t stripBytes = 0;
+    if (!checkedProduct({writer.stride, work.stripHeight}, stripBytes)) return Result::NoMemory;
+    // The ring's first strip serves the caller's thread when no worker starts.
     StripRing ring;
-    if (threaded ? !ring.make(ctx) : !ring.slots[0].make(ctx)) return Result::NoMemory;
-    OutputBuffers out;
-    if (!out.make(ctx, writer.stride)) return Result::NoMemory;
+    if (threaded ? !ring.make(stripBytes) : !ring.strips[0].make(stripBytes)) return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
     bool started = false;
     Result decoded = Result::Ok;
-    if (threaded) decoded = decodeStripsThreaded(ctx, stages, blocks, ring, out, writer, started);
-    if (!started) decoded = decodeStrips(ctx, stages, blocks, ring.slots[0], out, writer);
+    if (threaded) {
+        ring.ctx = &ctx;
+        ring.stages = &stages;
+        ring.blocks = &blocks;
+        ring.work = &work;
+        ring.stride = writer.stride;
+        decoded = decodeStripsThreaded(ctx, ring, writer, started);
+    }
+    if (!started) decoded = decodeStrips(ctx, stages, blocks, work, ring.strips[0].get(), writer);
     if (decoded != Result::Ok) return decoded;
 
     const bool ended = endMarkerFollows(ctx);
