@@ -5,9 +5,10 @@
  * The six exports of jpg.h are the library's whole ABI for host programs.
  * A tool needs a little more: the conversions with per-call options, the
  * reason a conversion would be refused, a description of a file's headers,
- * and the preview and a drawing written as BMP files. Every reason comes
- * from the very checks the conversions run, and every file written here goes
- * through the library's atomic writer: it appears complete or not at all.
+ * the preview and a drawing written as BMP files, and scratch files for
+ * copies of streams. Every reason comes from the very checks the conversions
+ * run, and every file written here goes through the library's atomic writer:
+ * it appears complete or not at all.
  *
  * Plain C functions (no __stdcall), not exported from JPG.dll or libjpg.so.
  */
@@ -172,6 +173,19 @@ int32_t jpgToolWriteCanvas(const JpgCanvas *canvas, const char *bmpPath);
 #define JPG_TOOL_TOO_LARGE 7
 #define JPG_TOOL_NOT_DRAWN 8
 int32_t jpgToolWriteDrawing(const char *bmpPath, const char *outPath);
+
+/* ---- Scratch files ------------------------------------------------------- */
+
+/* Makes a new, empty file for data that has no file of its own (a copy of a
+ * standard stream): in `directory` (null: $TMPDIR or /tmp; on Windows the
+ * user's temporary folder), named `stem` (null: "jpg-") followed by 12 random
+ * characters. The file is created exclusively, so it never follows a link or
+ * reuses a file already there, and only its owner may read or write it. Its
+ * name goes to `path` (NUL-terminated, at most `pathSize` bytes). Returns the
+ * file as a stream open for reading and writing; the caller closes it and
+ * removes the file. Null when no file could be made or its name does not fit
+ * (no file is left then). */
+FILE *jpgToolCreateScratchFile(const char *directory, const char *stem, char *path, size_t pathSize);
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -10,6 +10,7 @@
 
 #include "frame/conventions.h"
 #include "jpg.h"
+#include "jpg_tool.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -208,12 +209,15 @@ TEST(OutputFiles, TemporaryFileIsNewPrivateOnAskingAndGoesWithItsOwner) {
     }
     EXPECT_EQ(dir.entries().size(), 1u);
     EXPECT_TRUE(fileExists(kept));
-    // Handed over as a C stream, to copy a stream into.
-    jpg::TemporaryFile c;
-    ASSERT_TRUE(c.createIn(dir.path(), "stream-", true));
-    const std::string streamPath = c.path();
-    std::FILE *stream = c.keepAsStream();
+    // Handed over as a C stream, to copy a stream into (the tool interface).
+    char name[512];
+    EXPECT_EQ(jpgToolCreateScratchFile(dir.path().c_str(), "stream-", name, dir.path().size() + 20), nullptr);
+    EXPECT_STREQ(name, "");
+    EXPECT_EQ(dir.entries().size(), 1u);
+    std::FILE *stream = jpgToolCreateScratchFile(dir.path().c_str(), "stream-", name, sizeof name);
     ASSERT_NE(stream, nullptr);
+    const std::string streamPath = name;
+    EXPECT_EQ(streamPath.size(), dir.file("stream-").size() + 12);
     EXPECT_GE(std::fputs("copied", stream), 0);
     std::rewind(stream);
     char back[8] = {};
