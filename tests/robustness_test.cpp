@@ -2,6 +2,7 @@
 // many threads.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -124,6 +125,52 @@ TEST(Robustness, FastAndThreadedImportsSurviveEveryFailedOperation) {
 TEST(Robustness, ExportSurvivesEveryFailedOperation) {
     Files f;
     failEveryOperation(f.dir, {[&] { return iExportJPG(f.bmp.c_str(), f.out.c_str(), 1, 3); }, f.out, 0, {}});
+}
+
+// The standard row order both ways (bottom-up strips placed in the file and
+// read from its end) and netpbm files both ways.
+TEST(Robustness, StandardRowsAndNetpbmFilesSurviveEveryFailedOperation) {
+    Files f;
+    jpg::CallOptions options;
+    options.rowOrder = jpg::RowOrder::Standard;
+    const std::string ppm = f.dir.file("in.ppm");
+    testutil::writeFile(ppm, testutil::pnmBytes(testutil::photoImage(29, 18, 3)));
+    for (const auto format : {jpg::PictureFormat::Bmp, jpg::PictureFormat::Netpbm}) {
+        jpg::ImportTarget target;
+        target.path = f.out.c_str();
+        target.format = format;
+        failEveryOperation(f.dir, {[&] { return jpg::importJpegFile(f.jpeg.c_str(), target, options); }, f.out, 0, {}});
+    }
+    jpg::SourceOptions netpbm;
+    netpbm.netpbm = true;
+    for (const std::string &source : {f.bmp, ppm})
+        failEveryOperation(f.dir, {[&] {
+                                       return jpg::exportJpeg(source.c_str(), f.out.c_str(), 1, 30, options, netpbm) ==
+                                                      jpg::Result::Ok
+                                                  ? 0
+                                                  : 1;
+                                   },
+                                   f.out, 0, {}});
+    // From a stream: read as it comes, or, bottom-up, through a temporary
+    // copy in $TMPDIR (here the test's directory, which must stay clean).
+    const char *tmpdir = std::getenv("TMPDIR");
+    const std::string saved = tmpdir != nullptr ? tmpdir : "";
+    setenv("TMPDIR", f.dir.path().c_str(), 1);
+    jpg::SourceOptions stream = netpbm;
+    stream.stream = true;
+    for (const std::string &source : {f.bmp, ppm})
+        failEveryOperation(f.dir, {[&] {
+                                       stream.streamFile = _lopen(source.c_str(), OF_READ);
+                                       return jpg::exportJpeg(nullptr, f.out.c_str(), 1, 30, options, stream) ==
+                                                      jpg::Result::Ok
+                                                  ? 0
+                                                  : 1;
+                                   },
+                                   f.out, 0, {}});
+    if (tmpdir != nullptr)
+        setenv("TMPDIR", saved.c_str(), 1);
+    else
+        unsetenv("TMPDIR");
 }
 
 // The fast strip loop, on one thread and on two (a thread that cannot start
