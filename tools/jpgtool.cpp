@@ -109,8 +109,11 @@ int main(int argc, char **argv) {
 
     try {
         app.parse(argc, argv);
+    } catch (const CLI::CallForVersion &) {
+        std::printf("jpgtool %s\n", JPG_VERSION);
+        return 0;
     } catch (const CLI::Success &e) {
-        return app.exit(e);  // --help, --version
+        return app.exit(e);  // --help
     } catch (const CLI::ParseError &e) {
         return usageError(e.what());
     }
