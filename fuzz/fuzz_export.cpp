@@ -1,7 +1,9 @@
 // iExportJPG on arbitrary BMP bytes; the first two bytes choose the preview
-// layout and the compression level.
+// layout and the compression level, and bit 2 of the first the export of
+// ordinary files instead: BMP rows in their declared order, PPM and PGM.
 #include <cstdio>
 
+#include "encoder/encoder_state.h"
 #include "frame/platform.h"
 #include "fuzz_util.h"
 #include "jpg.h"
@@ -9,6 +11,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 2) return 0;
     const int32_t layout = data[0] % 4;
+    const bool ordinary = (data[0] & 4) != 0;
     const int32_t level = static_cast<int8_t>(data[1]);
     data += 2;
     size -= 2;
@@ -16,7 +19,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     static const std::string in = fuzzutil::scratchPath("in.bmp");
     static const std::string out = fuzzutil::scratchPath("out.jpg");
     if (!fuzzutil::writeScratch(in, data, size)) return 0;
-    const int32_t status = iExportJPG(in.c_str(), out.c_str(), layout, level);
+    int32_t status;
+    if (ordinary) {
+        jpg::CallOptions options;
+        options.rowOrder = jpg::RowOrder::Standard;
+        jpg::SourceOptions source;
+        source.netpbm = true;
+        const auto encoderLevel = static_cast<uint16_t>((static_cast<uint16_t>(level) + 2) * 6);
+        status = jpg::exportJpeg(in.c_str(), out.c_str(), static_cast<uint16_t>(layout), encoderLevel, options,
+                                 source) == jpg::Result::Ok
+                     ? 0
+                     : 1;
+    } else {
+        status = iExportJPG(in.c_str(), out.c_str(), layout, level);
+    }
     if (status != 0 && status != 1) __builtin_trap();
     if (jpg::faults::heldBlocks() != 0 || jpg::faults::heldFiles() != 0) __builtin_trap();
     FILE *f = std::fopen(out.c_str(), "rb");
