@@ -11,7 +11,7 @@ cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=Release -DJPG_BUILD_TESTS=OFF -DJPG_B
   -DCMAKE_C_FLAGS=-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_EXE_LINKER_FLAGS="-m32 -static" \
   -DCMAKE_SHARED_LINKER_FLAGS=-m32 >/dev/null
 cmake --build build-m32 -j"$jobs" --target jpg_differential
-corpora=(tests/corpus fuzz/corpus/import)
+corpora=(tests/corpus fuzz/corpus/import fuzz/corpus/show)
 for cpu in max pentium3; do
   echo "== qemu-i386 -cpu $cpu"
   qemu-i386 -cpu "$cpu" build-m32/tests/differential/jpg_differential --quick "${corpora[@]}"

@@ -29,6 +29,10 @@ std::string describe(const jpg::CallOptions &options);
 // layout.
 void checkImports(const std::vector<std::string> &directories, Scope scope, Tally &tally);
 
+// Exports: the BMP files in `directories` and generated colour and grey
+// pictures, at several levels and preview layouts.
+void checkExports(const std::vector<std::string> &directories, Scope scope, Tally &tally);
+
 }  // namespace differential
 
 #endif

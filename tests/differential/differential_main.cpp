@@ -1,6 +1,7 @@
 // Runs the differential checks.
 //   jpg_differential [--quick] DIRECTORY...
-// DIRECTORY: corpora of input files (JPEG files are imported). Exit status 0
+// DIRECTORY: corpora of input files (JPEG files are imported, BMP files
+// exported). Exit status 0
 // when every case agreed.
 #include <cstdio>
 #include <cstring>
@@ -45,6 +46,7 @@ int main(int argc, char **argv) {
     std::printf("option sets:%s\n", sets.c_str());
     differential::Tally tally;
     differential::checkImports(directories, scope, tally);
+    differential::checkExports(directories, scope, tally);
     std::printf("%d cases, %d mismatches\n", tally.cases, tally.failures);
     return tally.failures == 0 && tally.cases > 0 ? 0 : 1;
 }
