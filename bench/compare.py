@@ -81,8 +81,35 @@ def import_cases():
             ])
 
 
+def bmp_picture(width, height, channels):
+    """The same picture as a BMP file in the library's row order, made once."""
+    name = path(f"photo-{width}x{height}-{channels}.bmp")
+    if not os.path.exists(name):
+        sh(make_photo, str(width), str(height), str(channels), name)
+    return name
+
+
+# Export: the same picture from PPM/PGM and from BMP (--top-first: the rows as
+# iExportJPG takes them), against cjpeg with the same tables and sampling
+# (level 3 is quality 50; colour 2x1, grey), from PPM/PGM (its streaming
+# path) and from BMP (which it buffers whole).
+EXPORT_KINDS = [("colour", 3, ["-sample", "2x1"]), ("grey", 1, ["-grayscale"])]
+
+
 def export_cases():
-    pass  # the export's cases join here
+    print("export: jpgtool export against cjpeg -quality 50 -dct int (ratio: ours / cjpeg's)")
+    for width, height in SIZES:
+        for name, channels, options in EXPORT_KINDS:
+            pnm, bmp = picture(width, height, channels), bmp_picture(width, height, channels)
+            netpbm = "ppm" if channels == 3 else "pgm"
+            cjpeg = ["cjpeg", "-quality", "50", "-dct", "int", *options, "-outfile", path("peer.jpg")]
+            measure(f"{width}x{height} {name} from bmp", [jpgtool, "export", "--top-first", bmp, path("out.jpg")], [
+                (netpbm, cjpeg + [pnm]),
+                ("bmp", cjpeg + [bmp]),
+            ])
+            measure(f"{width}x{height} {name} from {netpbm}", [jpgtool, "export", pnm, path("out.jpg")], [
+                (netpbm, cjpeg + [pnm]),
+            ])
 
 
 print(f"{runs} runs each, medians; scratch files in {scratch}")
