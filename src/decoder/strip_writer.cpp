@@ -19,8 +19,12 @@ Result startPicture(StripWriter &writer, const OpenFile &file, uint16_t width, u
     writer.rowBytes = width * channels;
     if (layout.format == PictureFormat::Netpbm) return writeNetpbmHeader(file, width, height, channels);
     const Result r = writeBmpHeaders(file, width, height, colourMode, writer.stride, layout.rows == BmpRows::TopDown);
-    writer.pixelOffset = kBmpFileHeaderBytes + kBmpInfoHeaderBytes + (channels == 1 ? 4 * 256 : 0);
-    return r;
+    if (r != Result::Ok || layout.rows != BmpRows::BottomUp) return r;
+    // The rows start where the headers end.
+    const LONG end = _llseek(file.get(), 0, FILE_CURRENT);
+    if (end < 0) return Result::IoError;
+    writer.pixelOffset = static_cast<uint64_t>(end);
+    return Result::Ok;
 }
 
 namespace {
