@@ -110,15 +110,17 @@ TEST(Robustness, ImportSurvivesEveryFailedOperation) {
 }
 
 TEST(Robustness, FastAndThreadedImportsSurviveEveryFailedOperation) {
-    // Three strips, so that the worker is still decoding when a failure
+    // Several strips, so that the worker is still decoding when a failure
     // stops the caller, and the other way round.
     Files f;
     const std::string jpeg = f.dir.file("tall.jpg");
     testutil::writeFile(f.bmp, testutil::bmpBytes(testutil::photoImage(300, 40, 3)));
     ASSERT_EQ(iExportJPG(f.bmp.c_str(), jpeg.c_str(), 1, 3), 0);
-    for (jpg::KernelSet kernels : {jpg::KernelSet::Reference, jpg::KernelSet::Auto}) {
-        const jpg::CallOptions options{kernels, 2};
-        failEveryOperation(f.dir, {[&] { return jpg::importJpegFile(jpeg.c_str(), f.out.c_str(), options); }, f.out, 0, {}});
+    for (const jpg::CallOptions options : {jpg::CallOptions{jpg::KernelSet::Reference, 2},
+                                           jpg::CallOptions{jpg::KernelSet::Auto, 1},
+                                           jpg::CallOptions{jpg::KernelSet::Auto, 2}}) {
+        const Call call{[&] { return jpg::importJpegFile(jpeg.c_str(), f.out.c_str(), options); }, f.out, 0, {}};
+        failEveryOperation(f.dir, call);
     }
 }
 
