@@ -173,8 +173,8 @@ Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b
     return Result::Ok;
 }
 
-// Two threads: a worker makes the strips' BMP rows in a ring of four while
-// the caller writes them, in order. Memory stays that of a few strips
+// Two threads: a worker makes the strips' rows in a ring of four, in the
+// order and form of the file, while the caller writes them, in order. Memory stays that of a few strips
 // whatever the height.
 struct StripRing {
     static constexpr uint32_t kSlots = 4;
@@ -188,7 +188,7 @@ struct StripRing {
     const Stages *stages = nullptr;
     BlockRowBuffers *blocks = nullptr;
     StripWork *work = nullptr;
-    uint32_t stride = 0;
+    const StripWriter *writer = nullptr;
 
     bool make(uint32_t stripBytes) {
         if (!free.ok() || !full.ok()) return false;
@@ -207,8 +207,10 @@ struct StripRing {
             ring->free.wait();
             if (ring->cancelled) return;
             const uint32_t slot = s % kSlots;
-            ring->rows[slot] = makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, ring->strips[slot].get(),
-                                         s * perStrip, rowsDone, ring->stride);
+            uint8_t *strip = ring->strips[slot].get();
+            ring->rows[slot] = makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, strip, s * perStrip,
+                                         rowsDone, ring->writer->stride);
+            arrangeStripRows(*ring->writer, strip, ring->rows[slot]);
             ring->readFailed[slot] = ctx.readFailed;
             ring->full.post();
         }
@@ -240,7 +242,7 @@ Result decodeStripsThreaded(DecodeContext &ctx, StripRing &ring, const StripWrit
         ring.full.wait();
         const uint32_t slot = s % StripRing::kSlots;
         if (ring.readFailed[slot]) return Result::IoError;
-        const Result written = writePictureRows(writer, ring.strips[slot].get(), rowsDone, ring.rows[slot]);
+        const Result written = writeArrangedRows(writer, ring.strips[slot].get(), rowsDone, ring.rows[slot]);
         rowsDone += ring.rows[slot];
         ring.free.post();
         if (written != Result::Ok) return Result::IoError;
@@ -285,7 +287,7 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
         ring.stages = &stages;
         ring.blocks = &blocks;
         ring.work = &work;
-        ring.stride = writer.stride;
+        ring.writer = &writer;
         decoded = decodeStripsThreaded(ctx, ring, writer, started);
     }
     if (!started) decoded = decodeStrips(ctx, stages, blocks, work, ring.strips[0].get(), writer);

@@ -43,24 +43,37 @@ void toNetpbmRows(const StripWriter &writer, uint8_t *strip, uint32_t rows) {
 
 }  // namespace
 
-Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows) {
-    if (rows == 0) return Result::Ok;
+void arrangeStripRows(const StripWriter &writer, uint8_t *strip, uint32_t rows) {
+    if (rows == 0) return;
     if (writer.layout.format == PictureFormat::Netpbm) {
         toNetpbmRows(writer, strip, rows);
+    } else if (writer.layout.rows == BmpRows::BottomUp) {
+        // The strip's rows, bottom first, as they lie in the file.
+        for (uint32_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(strip + static_cast<size_t>(top) * writer.stride,
+                             strip + static_cast<size_t>(top + 1) * writer.stride,
+                             strip + static_cast<size_t>(bottom) * writer.stride);
+    }
+}
+
+Result writeArrangedRows(const StripWriter &writer, const uint8_t *strip, uint32_t firstRow, uint32_t rows) {
+    if (rows == 0) return Result::Ok;
+    if (writer.layout.format == PictureFormat::Netpbm) {
         const uint32_t bytes = rows * writer.rowBytes;
         return _lwrite(writer.file, reinterpret_cast<LPCCH>(strip), bytes) == bytes ? Result::Ok : Result::IoError;
     }
     const uint32_t bytes = rows * writer.stride;
     if (writer.layout.rows == BmpRows::BottomUp) {
-        // The strip's rows, bottom first, go where they end up in the file.
-        for (uint32_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
-            std::swap_ranges(strip + static_cast<size_t>(top) * writer.stride,
-                             strip + static_cast<size_t>(top + 1) * writer.stride,
-                             strip + static_cast<size_t>(bottom) * writer.stride);
+        // The strip goes where it ends up in the file.
         const uint64_t offset = writer.pixelOffset + uint64_t{writer.height - firstRow - rows} * writer.stride;
         if (!seekFile(writer.file, offset)) return Result::IoError;
     }
     return _lwrite(writer.file, reinterpret_cast<LPCCH>(strip), bytes) == bytes ? Result::Ok : Result::IoError;
+}
+
+Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows) {
+    arrangeStripRows(writer, strip, rows);
+    return writeArrangedRows(writer, strip, firstRow, rows);
 }
 
 }  // namespace jpg

@@ -41,8 +41,14 @@ Result startPicture(StripWriter &writer, const OpenFile &file, uint16_t width, u
                     int32_t colourMode, PictureLayout layout);
 
 // Writes `rows` rows of the picture, `firstRow` (from the top) the first,
-// from `strip`, which it may change.
+// from `strip`, which it may change: arrangeStripRows, then writeArrangedRows.
 Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows);
+// The two halves of writePictureRows, so that a thread other than the
+// writing one can arrange the rows: puts the strip's rows into the order and
+// form of the file (bottom row first, netpbm rows) in place ...
+void arrangeStripRows(const StripWriter &writer, uint8_t *strip, uint32_t rows);
+// ... and writes an arranged strip.
+Result writeArrangedRows(const StripWriter &writer, const uint8_t *strip, uint32_t firstRow, uint32_t rows);
 
 }  // namespace jpg
 

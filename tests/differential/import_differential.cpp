@@ -22,26 +22,37 @@ struct Outcome {
     bool operator==(const Outcome &o) const { return status == o.status && bmp == o.bmp; }
 };
 
-Outcome importWith(const std::string &jpeg, const std::string &bmp, const jpg::CallOptions &options) {
-    std::remove(bmp.c_str());
+// The forms an import writes: the library's BMP rows (top first), a
+// standard bottom-up BMP file (each strip written at its place), netpbm.
+enum class Form { TopFirst, BottomUp, Netpbm };
+
+Outcome importWith(const std::string &jpeg, const std::string &out, jpg::CallOptions options, Form form) {
+    std::remove(out.c_str());
     Outcome o;
-    o.status = jpg::importJpegFile(jpeg.c_str(), bmp.c_str(), options);
-    if (testutil::fileExists(bmp)) o.bmp = testutil::readFile(bmp);
+    jpg::ImportTarget target;
+    target.path = out.c_str();
+    if (form == Form::Netpbm) target.format = jpg::PictureFormat::Netpbm;
+    if (form == Form::BottomUp) options.rowOrder = jpg::RowOrder::Standard;
+    o.status = jpg::importJpegFile(jpeg.c_str(), target, options);
+    if (testutil::fileExists(out)) o.bmp = testutil::readFile(out);
     return o;
 }
 
-void checkOne(const std::string &jpeg, const std::string &label, const testutil::TempDir &dir, Tally &tally) {
-    const std::string bmp = dir.file("out.bmp");
+void checkOne(const std::string &jpeg, const std::string &label, const testutil::TempDir &dir, Tally &tally,
+              std::initializer_list<Form> forms = {Form::TopFirst}) {
+    const std::string out = dir.file("out.bmp");
     const std::vector<jpg::CallOptions> sets = optionSets();
-    const Outcome reference = importWith(jpeg, bmp, sets.front());
-    for (size_t i = 1; i < sets.size(); ++i) {
-        ++tally.cases;
-        const Outcome other = importWith(jpeg, bmp, sets[i]);
-        if (!(other == reference))
-            tally.fail(label + " under " + describe(sets[i]) + ": status " + std::to_string(other.status) +
-                       " (reference " + std::to_string(reference.status) + "), " +
-                       std::to_string(other.bmp.size()) + " bytes (reference " +
-                       std::to_string(reference.bmp.size()) + ")");
+    for (const Form form : forms) {
+        const Outcome reference = importWith(jpeg, out, sets.front(), form);
+        for (size_t i = 1; i < sets.size(); ++i) {
+            ++tally.cases;
+            const Outcome other = importWith(jpeg, out, sets[i], form);
+            if (!(other == reference))
+                tally.fail(label + " (form " + std::to_string(int(form)) + ") under " + describe(sets[i]) +
+                           ": status " + std::to_string(other.status) + " (reference " +
+                           std::to_string(reference.status) + "), " + std::to_string(other.bmp.size()) +
+                           " bytes (reference " + std::to_string(reference.bmp.size()) + ")");
+        }
     }
 }
 
@@ -74,7 +85,8 @@ void checkGenerated(Scope scope, const testutil::TempDir &dir, Tally &tally) {
                     tally.fail(std::string("cjpeg ") + layout + " failed");
                     continue;
                 }
-                checkOne(out, "cjpeg " + std::string(layout) + " " + name, dir, tally);
+                checkOne(out, "cjpeg " + std::string(layout) + " " + name, dir, tally,
+                         {Form::TopFirst, Form::BottomUp, Form::Netpbm});
             }
         }
     }
