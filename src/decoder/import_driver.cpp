@@ -173,12 +173,17 @@ Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b
     return Result::Ok;
 }
 
-// Two threads: a worker makes the strips' rows in a ring of four, in the
-// order and form of the file, while the caller writes them, in order. Memory stays that of a few strips
+// Two threads: a worker makes the strips' rows in a ring of four slots, in
+// the order and form of the file, while the caller writes them, in order. A
+// slot holds as many whole strips as fit in about 256 KB, so that narrow
+// strips do not cost a hand-over each. Memory stays that of a few strips
 // whatever the height.
 struct StripRing {
     static constexpr uint32_t kSlots = 4;
+    static constexpr uint32_t kSlotBytes = 256 * 1024;
     LockedBlock<uint8_t> strips[kSlots];
+    uint32_t stripsPerSlot = 1;
+    uint32_t slotCount = 0;  // slots the scan fills, in turn
     uint32_t rows[kSlots] = {};
     bool readFailed[kSlots] = {};
     Semaphore free{kSlots}, full{0};
@@ -190,10 +195,12 @@ struct StripRing {
     StripWork *work = nullptr;
     const StripWriter *writer = nullptr;
 
-    bool make(uint32_t stripBytes) {
+    bool make(uint32_t stripBytes, uint32_t stripCount) {
         if (!free.ok() || !full.ok()) return false;
+        stripsPerSlot = stripBytes > 0 && stripBytes < kSlotBytes ? kSlotBytes / stripBytes : 1;
+        slotCount = (stripCount + stripsPerSlot - 1) / stripsPerSlot;
         for (LockedBlock<uint8_t> &strip : strips)
-            if (!strip.make(stripBytes)) return false;
+            if (!strip.make({stripBytes, stripsPerSlot})) return false;
         return true;
     }
 
@@ -202,15 +209,19 @@ struct StripRing {
         auto *ring = static_cast<StripRing *>(context);
         DecodeContext &ctx = *ring->ctx;
         const uint32_t perStrip = blockRowsPerStrip(ctx);
-        uint32_t rowsDone = 0;
-        for (uint32_t s = 0; s * perStrip < ctx.mcuRows; ++s) {
+        const size_t stride = ring->writer->stride;
+        uint32_t rowsDone = 0, s = 0;
+        for (uint32_t n = 0; n < ring->slotCount; ++n) {
             ring->free.wait();
             if (ring->cancelled) return;
-            const uint32_t slot = s % kSlots;
-            uint8_t *strip = ring->strips[slot].get();
-            ring->rows[slot] = makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, strip, s * perStrip,
-                                         rowsDone, ring->writer->stride);
-            arrangeStripRows(*ring->writer, strip, ring->rows[slot]);
+            const uint32_t slot = n % kSlots;
+            uint8_t *rows = ring->strips[slot].get();
+            uint32_t count = 0;
+            for (uint32_t i = 0; i < ring->stripsPerSlot && s * perStrip < ctx.mcuRows && !ctx.readFailed; ++i, ++s)
+                count += makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, rows + count * stride,
+                                   s * perStrip, rowsDone, ring->writer->stride);
+            arrangeStripRows(*ring->writer, rows, count);
+            ring->rows[slot] = count;
             ring->readFailed[slot] = ctx.readFailed;
             ring->full.post();
         }
@@ -229,18 +240,17 @@ struct CancelOnExit {
 
 // The strips of the scan on two threads; false in `started` when the worker
 // could not be started (nothing was decoded then).
-Result decodeStripsThreaded(DecodeContext &ctx, StripRing &ring, const StripWriter &writer, bool &started) {
+Result decodeStripsThreaded(StripRing &ring, const StripWriter &writer, bool &started) {
     Thread worker;
     started = worker.start(StripRing::makeStrips, &ring);
     if (!started) return Result::Ok;
     // Declared after the worker, so it runs first: the worker is told to stop
     // before it is joined.
     CancelOnExit cancel{ring};
-    const uint32_t perStrip = blockRowsPerStrip(ctx);
     uint32_t rowsDone = 0;
-    for (uint32_t s = 0; s * perStrip < ctx.mcuRows; ++s) {
+    for (uint32_t n = 0; n < ring.slotCount; ++n) {
         ring.full.wait();
-        const uint32_t slot = s % StripRing::kSlots;
+        const uint32_t slot = n % StripRing::kSlots;
         if (ring.readFailed[slot]) return Result::IoError;
         const Result written = writeArrangedRows(writer, ring.strips[slot].get(), rowsDone, ring.rows[slot]);
         rowsDone += ring.rows[slot];
@@ -276,7 +286,8 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
     if (!checkedProduct({writer.stride, work.stripHeight}, stripBytes)) return Result::NoMemory;
     // The ring's first strip serves the caller's thread when no worker starts.
     StripRing ring;
-    if (threaded ? !ring.make(stripBytes) : !ring.strips[0].make(stripBytes)) return Result::NoMemory;
+    const uint32_t stripCount = (ctx.mcuRows + blockRowsPerStrip(ctx) - 1) / blockRowsPerStrip(ctx);
+    if (threaded ? !ring.make(stripBytes, stripCount) : !ring.strips[0].make(stripBytes)) return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
@@ -288,7 +299,7 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
         ring.blocks = &blocks;
         ring.work = &work;
         ring.writer = &writer;
-        decoded = decodeStripsThreaded(ctx, ring, writer, started);
+        decoded = decodeStripsThreaded(ring, writer, started);
     }
     if (!started) decoded = decodeStrips(ctx, stages, blocks, work, ring.strips[0].get(), writer);
     if (decoded != Result::Ok) return decoded;
