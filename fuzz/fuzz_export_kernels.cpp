@@ -10,28 +10,11 @@
 #include "frame/platform.h"
 #include "fuzz_util.h"
 
-namespace {
-
-std::vector<uint8_t> readAll(const std::string &path) {
-    std::vector<uint8_t> bytes;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        uint8_t chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3) return 0;
     const auto layout = static_cast<uint16_t>(data[0] % 4);
     const auto level = static_cast<uint16_t>((static_cast<uint16_t>(static_cast<int8_t>(data[1])) + 2) * 6);
-    static constexpr jpg::KernelSet kSets[] = {jpg::KernelSet::Plain, jpg::KernelSet::Sse2, jpg::KernelSet::Avx2,
-                                               jpg::KernelSet::Auto};
-    const jpg::CallOptions fast{kSets[data[2] & 3], (data[2] & 4) != 0 ? 2u : 1u};
+    const jpg::CallOptions fast = fuzzutil::fastOptions(data[2]);
     data += 3;
     size -= 3;
     if (fuzzutil::bmpPixels(data, size) > fuzzutil::kMaxPixels) return -1;
@@ -42,10 +25,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::remove(out.c_str());
     const jpg::Result expected = jpg::exportJpeg(in.c_str(), out.c_str(), layout, level,
                                                  jpg::CallOptions{jpg::KernelSet::Reference, 1});
-    const std::vector<uint8_t> reference = readAll(out);
+    const std::vector<uint8_t> reference = fuzzutil::readScratch(out);
     std::remove(out.c_str());
     const jpg::Result result = jpg::exportJpeg(in.c_str(), out.c_str(), layout, level, fast);
-    if (result != expected || readAll(out) != reference) __builtin_trap();
+    if (result != expected || fuzzutil::readScratch(out) != reference) __builtin_trap();
     if (jpg::faults::heldBlocks() != 0 || jpg::faults::heldFiles() != 0) __builtin_trap();
     std::remove(out.c_str());
     return 0;

@@ -9,26 +9,9 @@
 #include "frame/platform.h"
 #include "fuzz_util.h"
 
-namespace {
-
-std::vector<uint8_t> readAll(const std::string &path) {
-    std::vector<uint8_t> bytes;
-    if (FILE *f = std::fopen(path.c_str(), "rb")) {
-        uint8_t chunk[65536];
-        size_t n;
-        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-        std::fclose(f);
-    }
-    return bytes;
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 1) return 0;
-    static constexpr jpg::KernelSet kSets[] = {jpg::KernelSet::Plain, jpg::KernelSet::Sse2, jpg::KernelSet::Avx2,
-                                               jpg::KernelSet::Auto};
-    const jpg::CallOptions fast{kSets[data[0] & 3], (data[0] & 4) != 0 ? 2u : 1u};
+    const jpg::CallOptions fast = fuzzutil::fastOptions(data[0]);
     ++data;
     --size;
     if (fuzzutil::jpegPixels(data, size) > fuzzutil::kMaxDecodedPixels) return -1;
@@ -39,10 +22,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::remove(out.c_str());
     const jpg::CallOptions reference{jpg::KernelSet::Reference, 1};
     const int32_t expected = jpg::importJpegFile(in.c_str(), out.c_str(), reference);
-    const std::vector<uint8_t> referenceBytes = readAll(out);
+    const std::vector<uint8_t> referenceBytes = fuzzutil::readScratch(out);
     std::remove(out.c_str());
     const int32_t status = jpg::importJpegFile(in.c_str(), out.c_str(), fast);
-    if (status != expected || readAll(out) != referenceBytes) __builtin_trap();
+    if (status != expected || fuzzutil::readScratch(out) != referenceBytes) __builtin_trap();
     if (jpg::faults::heldBlocks() != 0 || jpg::faults::heldFiles() != 0) __builtin_trap();
     std::remove(out.c_str());
     return 0;

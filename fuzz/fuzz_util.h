@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
+#include "frame/call_options.h"
 #include "frame/markers.h"
 
 namespace fuzzutil {
@@ -23,6 +25,26 @@ inline bool writeScratch(const std::string &path, const uint8_t *data, size_t si
     if (f == nullptr) return false;
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
+}
+
+// The whole content of a file (empty when it cannot be read).
+inline std::vector<uint8_t> readScratch(const std::string &path) {
+    std::vector<uint8_t> bytes;
+    if (FILE *f = std::fopen(path.c_str(), "rb")) {
+        uint8_t chunk[65536];
+        size_t n;
+        while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
+        std::fclose(f);
+    }
+    return bytes;
+}
+
+// Options of a fast path from one input byte: bits 0-1 choose the kernel set
+// (plain, sse2, avx2, auto), bit 2 the thread count (1 or 2).
+inline jpg::CallOptions fastOptions(uint8_t byte) {
+    static constexpr jpg::KernelSet kSets[] = {jpg::KernelSet::Plain, jpg::KernelSet::Sse2, jpg::KernelSet::Avx2,
+                                               jpg::KernelSet::Auto};
+    return jpg::CallOptions{kSets[byte & 3], (byte & 4) != 0 ? 2u : 1u};
 }
 
 // Images past this many pixels take too long per input to be worth fuzzing;
