@@ -138,6 +138,26 @@ inline uint32_t takeBit(DecodeContext &ctx) {
     return (ctx.bitBuffer >> ctx.bitCount) & 1u;
 }
 
+// The bit-serial search of ITU-T T.81 (F.2.2.3), one bit from `nextBit` at a
+// time until the code is within the largest code of its length. Damaged data
+// gives symbol 0 and sets ctx.damaged.
+template <typename NextBit>
+inline int searchSymbol(DecodeContext &ctx, const HuffmanTableBlock *t, NextBit nextBit) {
+    int32_t code = static_cast<int32_t>(nextBit());
+    uint32_t length = 1;
+    while (t->maxCode[length] < code) {
+        code = (code << 1) | static_cast<int32_t>(nextBit());
+        ++length;
+    }
+    // Length 17 is the sentinel: no code of 16 bits or less matched.
+    const uint32_t index = length <= 16 ? symbolIndex(t, length, code) : 256;
+    if (index >= 256) {
+        ctx.damaged = true;
+        return 0;
+    }
+    return t->symbols[index];
+}
+
 // Receives s bits (1 to 16) and extends them to a signed value.
 inline int32_t receiveExtend(DecodeContext &ctx, uint32_t s) {
     while (ctx.bitCount < static_cast<int>(s)) fetchByte(ctx);
@@ -173,20 +193,7 @@ inline int nextSymbol(DecodeContext &ctx, const DecodeTable &table) {
             return static_cast<int>(entry & 0xFF);
         }
     }
-    const HuffmanTableBlock *t = table.block;
-    int32_t code = static_cast<int32_t>(takeBit(ctx));
-    uint32_t length = 1;
-    while (t->maxCode[length] < code) {
-        code = (code << 1) | static_cast<int32_t>(takeBit(ctx));
-        ++length;
-    }
-    // Length 17 is the sentinel: no code of 16 bits or less matched.
-    const uint32_t index = length <= 16 ? symbolIndex(t, length, code) : 256;
-    if (index >= 256) {
-        ctx.damaged = true;
-        return 0;
-    }
-    return t->symbols[index];
+    return searchSymbol(ctx, table.block, [&ctx] { return takeBit(ctx); });
 }
 
 // The reader of the reference path, byte by byte on the record's state.
@@ -266,19 +273,7 @@ struct WideReader {
             return static_cast<int>(entry & 0xFF);
         }
         // One length at a time, as the byte-by-byte reader does.
-        const HuffmanTableBlock *t = table.block;
-        int32_t code = static_cast<int32_t>((buffer >> --count) & 1u);
-        uint32_t length = 1;
-        while (t->maxCode[length] < code) {
-            code = (code << 1) | static_cast<int32_t>((buffer >> --count) & 1u);
-            ++length;
-        }
-        const uint32_t index = length <= 16 ? symbolIndex(t, length, code) : 256;
-        if (index >= 256) {
-            ctx.damaged = true;
-            return 0;
-        }
-        return t->symbols[index];
+        return searchSymbol(ctx, table.block, [this] { return static_cast<uint32_t>((buffer >> --count) & 1u); });
     }
 
     int32_t value(uint32_t s) {
