@@ -90,6 +90,50 @@ TEST(Threads, AFailedStartIsReportedAndTheQueueHandsOverInOrder) {
     EXPECT_EQ(ring.sum, 1000);
 }
 
+TEST(Threads, SharedWorkGivesEveryItemToOneThreadAndPublishesIt) {
+    // Rows of 1,000 items (chunks of 7: a short last one), shared by a
+    // worker and the caller; the caller reads every item after the wait.
+    struct Rows {
+        SharedWork work;
+        Semaphore ready{0}, taken{0};
+        uint32_t items[1000] = {};
+        std::atomic<bool> stop{false};
+        static void share(Rows &r, uint32_t tag) {
+            uint32_t first = 0, end = 0;
+            while (r.work.claim(first, end)) {
+                for (uint32_t i = first; i < end; ++i) r.items[i] += tag;
+                r.work.finish(end - first);
+            }
+        }
+    } rows;
+    ASSERT_TRUE(rows.ready.ok() && rows.taken.ok());
+    Thread worker;
+    ASSERT_TRUE(worker.start(
+        [](void *context) {
+            auto *r = static_cast<Rows *>(context);
+            for (;;) {
+                r->ready.wait();
+                if (r->stop) return;
+                Rows::share(*r, 1);
+                r->taken.post();
+            }
+        },
+        &rows));
+    for (uint32_t round = 0; round < 200; ++round) {
+        for (uint32_t &item : rows.items) item = 0;
+        rows.work.reset(1000, 7);
+        rows.ready.post();
+        Rows::share(rows, 1);
+        rows.work.waitUntilDone();
+        uint32_t once = 0;
+        for (uint32_t item : rows.items) once += item == 1 ? 1 : 0;
+        ASSERT_EQ(once, 1000u) << round;
+        rows.taken.wait();
+    }
+    rows.stop = true;
+    rows.ready.post();
+}
+
 TEST(CallOptions, KernelSetsResolveToWhatTheProcessorRuns) {
     const CpuFeatures cpu = detectCpuFeatures();
     EXPECT_EQ(resolveKernels(KernelSet::Reference), KernelSet::Reference);

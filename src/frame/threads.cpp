@@ -2,10 +2,28 @@
 #include "frame/threads.h"
 
 #if !defined(_WIN32)
+#include <sched.h>
 #include <unistd.h>
 #endif
 
 namespace jpg {
+
+namespace {
+
+// Gives the processor up for a moment, to the other thread if it waits.
+void yieldProcessor() {
+#if defined(_WIN32)
+    SwitchToThread();
+#else
+    sched_yield();
+#endif
+}
+
+}  // namespace
+
+void SharedWork::waitUntilDone() const {
+    while (done_.load(std::memory_order_acquire) < total_) yieldProcessor();
+}
 
 void Thread::run(Thread *self) {
     faults::adoptPlan(self->plan_);

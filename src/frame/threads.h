@@ -6,6 +6,7 @@
 #ifndef JPG_FRAME_THREADS_H
 #define JPG_FRAME_THREADS_H
 
+#include <atomic>
 #include <cstdint>
 
 #if !defined(_WIN32)
@@ -72,6 +73,39 @@ private:
     uint32_t count_ = 0;
 #endif
     bool ok_ = false;
+};
+
+// Work on one row that a call's two threads share: `items` items, claimed a
+// chunk at a time by whichever thread is free, and finished when every
+// claimed chunk is done. One thread resets it while no other can see it
+// (before handing the row over through a Semaphore); then both may claim.
+class SharedWork {
+public:
+    void reset(uint32_t items, uint32_t chunk) {
+        total_ = items;
+        chunk_ = chunk > 0 ? chunk : 1;
+        next_.store(0, std::memory_order_relaxed);
+        done_.store(0, std::memory_order_relaxed);
+    }
+    // The next chunk [first, end) when one is left.
+    bool claim(uint32_t &first, uint32_t &end) {
+        if (next_.load(std::memory_order_relaxed) >= total_) return false;
+        first = next_.fetch_add(chunk_, std::memory_order_relaxed);
+        if (first >= total_) return false;
+        end = total_ - first < chunk_ ? total_ : first + chunk_;
+        return true;
+    }
+    // Marks `count` claimed items done, publishing what was made for them.
+    void finish(uint32_t count) { done_.fetch_add(count, std::memory_order_release); }
+    // Waits until every item is done; what was made for them is then seen.
+    // The other thread has at most one chunk left, so this spins briefly.
+    void waitUntilDone() const;
+
+private:
+    std::atomic<uint32_t> next_{0};
+    std::atomic<uint32_t> done_{0};
+    uint32_t total_ = 0;
+    uint32_t chunk_ = 1;
 };
 
 // Processors available to this process (at least 1).
