@@ -3,13 +3,14 @@
 // larger pictures, two threads.
 //
 // A row slot holds one MCU row: its component planes and its coefficients.
-// The front end reads a strip, converts it into the slot's planes (padding
-// and averaging as the reference does) and transforms the row's first MCUs.
-// The back end transforms the rest, adds every MCU's DC values to the
-// preview, Huffman-codes the row and writes the bytes. On one thread the two
-// alternate over one slot; on two, the front end runs ahead by at most
-// kQueuedRows slots, and the split of the transforms between them evens out
-// their work.
+// The front end reads a strip and converts it into the slot's planes
+// (padding and averaging as the reference does). The row's transforms are
+// then claimed a few MCUs at a time by whichever thread is free. The back
+// end adds every MCU's DC values to the preview, Huffman-codes the row and
+// writes the bytes. On one thread the steps alternate over one slot; on
+// two, the front end runs ahead by at most kQueuedRows slots: it transforms
+// the row it has just filled until the back end, done with the row before,
+// joins in, so the transforms go to whichever thread has time for them.
 #include <atomic>
 #include <cstring>
 
@@ -34,17 +35,16 @@ constexpr uint32_t kScanBufferBytes = 1u << 17;
 // Rows in flight between the two threads.
 constexpr uint32_t kQueuedRows = 4;
 
-// Share of a row's MCUs that the front end transforms when the back end
-// runs on its own thread (in 256ths): the front end also reads and, for
-// colour, converts and averages.
-constexpr uint32_t kColourFrontShare = 115;
-constexpr uint32_t kGreyFrontShare = 190;
+// MCUs a thread claims at a time: small enough that neither waits long for
+// the other's last chunk, large enough that claiming costs nothing.
+constexpr uint32_t kMcusPerClaim = 8;
 
 struct RowSlot {
     uint8_t *planes[3] = {};  // each component's MCU row, rows paddedWidth apart
     CoefficientBlock *blocks = nullptr;
     Result result = Result::Ok;
     bool last = false;  // the front end's last row: the final strip or a failure
+    SharedWork transforms;  // the row's MCUs, once its planes are filled
 };
 
 struct Pipeline {
@@ -55,7 +55,6 @@ struct Pipeline {
     QuantReciprocals reciprocals[2];
     uint32_t paddedStripWidth = 0;
     uint32_t blocksPerRow = 0;
-    uint32_t split = 0;  // MCUs the front end transforms
     uint32_t nextRow = 0;
 
     // The front end's own: a strip as read, the full-resolution planes of
@@ -108,12 +107,10 @@ struct Pipeline {
             const EncoderComponent &c = s.components[i];
             prepareBlockCodes(*s.dcCodes[c.dcSel & 1], *s.acCodes[c.acSel & 1], codes[i]);
         }
-        split = s.mcusPerRow;
         return Result::Ok;
     }
 
-    // Front end: the next strip into the slot's planes, and the first
-    // `split` MCUs transformed.
+    // Front end: the next strip into the slot's planes.
     Result fillSlot(RowSlot &slot) {
         const EncoderState &s = *state;
         const uint32_t y = nextRow;
@@ -140,7 +137,6 @@ struct Pipeline {
                 kernels->averagePairs(full[i] + size_t{row} * paddedStripWidth, slot.planes[i] + size_t{row} * width,
                                       width);
         }
-        transformMcus(slot, 0, split);
         return Result::Ok;
     }
 
@@ -161,11 +157,19 @@ struct Pipeline {
         }
     }
 
-    // Back end: the rest of the transforms, the preview's DC values, the
-    // Huffman codes.
+    // Transforms the slot's MCUs that are left to claim.
+    void shareTransforms(RowSlot &slot) const {
+        uint32_t first = 0, end = 0;
+        while (slot.transforms.claim(first, end)) {
+            transformMcus(slot, first, end);
+            slot.transforms.finish(end - first);
+        }
+    }
+
+    // Back end: the preview's DC values and the Huffman codes of a row whose
+    // blocks are all transformed.
     void codeSlot(const RowSlot &slot) {
         const EncoderState &s = *state;
-        transformMcus(slot, split, s.mcusPerRow);
         const CoefficientBlock *block = slot.blocks;
         for (uint32_t m = 0; m < s.mcusPerRow; ++m, block += s.blocksPerMcu) {
             int32_t dc[4] = {};
@@ -197,8 +201,10 @@ struct RowQueue {
         Pipeline &p = *queue->pipeline;
         for (uint32_t n = 0;; ++n) {
             queue->filled.wait();
-            const RowSlot &slot = p.slots[n % kQueuedRows];
+            RowSlot &slot = p.slots[n % kQueuedRows];
             if (slot.result == Result::Ok && !queue->writeFailed.load(std::memory_order_relaxed)) {
+                p.shareTransforms(slot);
+                slot.transforms.waitUntilDone();
                 p.codeSlot(slot);
                 if (p.writer.failed) queue->writeFailed.store(true);
             }
@@ -217,9 +223,11 @@ struct RowQueue {
             RowSlot &slot = p.slots[n % kQueuedRows];
             slot.result = writeFailed.load() ? Result::IoError : p.fillSlot(slot);
             slot.last = slot.result != Result::Ok || n + 1 == strips;
+            slot.transforms.reset(slot.result == Result::Ok ? p.state->mcusPerRow : 0, kMcusPerClaim);
             const Result result = slot.result;
             const bool last = slot.last;
             filled.post();
+            p.shareTransforms(slot);
             if (last) return result;
         }
     }
@@ -227,11 +235,12 @@ struct RowQueue {
 
 // Both ends on the caller's thread, over one slot.
 Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
-    pipeline.split = pipeline.state->mcusPerRow;
+    RowSlot &slot = pipeline.slots[0];
     for (uint32_t n = 0; n < strips; ++n) {
-        const Result r = pipeline.fillSlot(pipeline.slots[0]);
+        const Result r = pipeline.fillSlot(slot);
         if (r != Result::Ok) return r;
-        pipeline.codeSlot(pipeline.slots[0]);
+        pipeline.transformMcus(slot, 0, pipeline.state->mcusPerRow);
+        pipeline.codeSlot(slot);
         if (pipeline.writer.failed) return Result::IoError;
     }
     return finishScanFast(pipeline.writer);
@@ -253,8 +262,6 @@ Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripS
         queue.pipeline = &pipeline;
         // Without the queue or a second thread the call runs on one thread.
         if (queue.filled.ok() && queue.empty.ok() && pipeline.make(kQueuedRows) == Result::Ok) {
-            const uint32_t share = state->colourMode == 1 ? kGreyFrontShare : kColourFrontShare;
-            pipeline.split = state->mcusPerRow * share / 256;
             Thread coder;
             if (!coder.start(&RowQueue::codeRows, &queue)) return runOnOneThread(pipeline, strips);
             const Result r = queue.fillRows(strips);
