@@ -1,6 +1,10 @@
-// Colour conversion and chroma averaging with AVX2: sixteen pixels at a time
-// in 16-bit lanes, where the fixed-point sums of the plain kernel fit
-// (|38 R + 75 G + 15 B| and |64 B - 22 R - 42 G| stay below 2^15).
+// Colour conversion and chroma averaging with AVX2, sixteen pixels at a
+// time. The channels are gathered into byte pairs, (B, G) and (R, 0), and
+// each component is two multiply-adds of bytes into 16-bit sums:
+//   Y  = (15 B + 75 G) + 38 R,  Cb = (64 B - 42 G) - 22 R,  Cr = (-10 B - 54 G) + 64 R,
+// the very sums of the plain kernel. No pair sum saturates (the largest,
+// 64 * 255 + 42 * 255 = 27,030, is below 2^15) and no total overflows
+// (0 <= Y <= 128 * 255 = 32,640; |Cb|, |Cr| <= 64 * 255).
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 
 #include <immintrin.h>
@@ -13,28 +17,47 @@ namespace jpg {
 
 namespace {
 
-// Byte shuffles that gather channel `channel` of sixteen pixels of
-// `bytesPerPixel` bytes from 16-byte chunk `chunk` (0x80: from another chunk).
+// Pixels 0..7 of each 128-bit half come from two loads: A holds the half's
+// first 16 bytes, B the 16 bytes from `BytesPerPixel == 3 ? 8 : 16` on
+// (the low half starts at pixel 0, the high half at pixel 8).
 template <uint32_t BytesPerPixel>
-constexpr std::array<std::array<std::array<uint8_t, 16>, BytesPerPixel>, 3> channelShuffles() {
-    std::array<std::array<std::array<uint8_t, 16>, BytesPerPixel>, 3> masks{};
-    for (uint32_t channel = 0; channel < 3; ++channel)
-        for (uint32_t chunk = 0; chunk < BytesPerPixel; ++chunk)
-            for (uint32_t i = 0; i < 16; ++i) {
-                const uint32_t at = BytesPerPixel * i + channel;
-                masks[channel][chunk][i] = at / 16 == chunk ? static_cast<uint8_t>(at % 16) : 0x80;
+constexpr uint32_t kSecondLoad = BytesPerPixel == 3 ? 8 : 16;
+
+// Shuffles that make, from A and B, the byte pairs (first, second) of the
+// half's eight pixels: channel numbers, or 3 for a zero byte.
+template <uint32_t BytesPerPixel>
+constexpr std::array<std::array<uint8_t, 32>, 2> pairShuffles(uint32_t first, uint32_t second) {
+    std::array<std::array<uint8_t, 32>, 2> masks{};
+    for (uint32_t i = 0; i < 8; ++i)
+        for (uint32_t k = 0; k < 2; ++k) {
+            const uint32_t channel = k == 0 ? first : second;
+            const uint32_t at = BytesPerPixel * i + channel;
+            const bool inA = at < 16 && (BytesPerPixel == 3 || i < 4);
+            for (uint32_t half = 0; half < 2; ++half) {
+                masks[0][16 * half + 2 * i + k] = channel < 3 && inA ? static_cast<uint8_t>(at) : 0x80;
+                masks[1][16 * half + 2 * i + k] =
+                    channel < 3 && !inA ? static_cast<uint8_t>(at - kSecondLoad<BytesPerPixel>) : 0x80;
             }
+        }
     return masks;
 }
 
-template <uint32_t BytesPerPixel>
-inline __m256i gatherChannel(const __m128i chunks[], uint32_t channel) {
-    static constexpr auto kMasks = channelShuffles<BytesPerPixel>();
-    __m128i bytes = _mm_setzero_si128();
-    for (uint32_t c = 0; c < BytesPerPixel; ++c)
-        bytes = _mm_or_si128(bytes, _mm_shuffle_epi8(chunks[c], _mm_loadu_si128(reinterpret_cast<const __m128i *>(
-                                                                     kMasks[channel][c].data()))));
-    return _mm256_cvtepu8_epi16(bytes);
+inline __m256i load(const std::array<uint8_t, 32> &bytes) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(bytes.data()));
+}
+
+inline __m256i loadHalves(const uint8_t *low, const uint8_t *high) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low))),
+                                   _mm_loadu_si128(reinterpret_cast<const __m128i *>(high)), 1);
+}
+
+inline __m256i pairs(__m256i a, __m256i b, const std::array<std::array<uint8_t, 32>, 2> &masks) {
+    return _mm256_or_si256(_mm256_shuffle_epi8(a, load(masks[0])), _mm256_shuffle_epi8(b, load(masks[1])));
+}
+
+// Coefficient bytes for the pairs, repeated.
+inline __m256i weights(int8_t first, int8_t second) {
+    return _mm256_set1_epi16(static_cast<int16_t>(static_cast<uint8_t>(first) | (static_cast<uint8_t>(second) << 8)));
 }
 
 inline void storeBytes(uint8_t *out, __m256i words) {
@@ -44,22 +67,26 @@ inline void storeBytes(uint8_t *out, __m256i words) {
 
 template <uint32_t BytesPerPixel>
 uint32_t convertSixteens(const uint8_t *source, uint32_t width, uint8_t *y, uint8_t *cb, uint8_t *cr) {
+    static constexpr auto kBlueGreen = pairShuffles<BytesPerPixel>(0, 1);
+    static constexpr auto kRedZero = pairShuffles<BytesPerPixel>(2, 3);
+    constexpr uint32_t kHigh = 8 * BytesPerPixel, kSecond = kSecondLoad<BytesPerPixel>;
     const __m256i offset = _mm256_set1_epi16(128);
     uint32_t x = 0;
+    // The second load of the high half ends 16 * BytesPerPixel bytes on.
     for (; x + 16 <= width; x += 16, source += 16 * BytesPerPixel) {
-        __m128i chunks[BytesPerPixel];
-        for (uint32_t c = 0; c < BytesPerPixel; ++c)
-            chunks[c] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(source + 16 * c));
-        const __m256i b = gatherChannel<BytesPerPixel>(chunks, 0);
-        const __m256i g = gatherChannel<BytesPerPixel>(chunks, 1);
-        const __m256i r = gatherChannel<BytesPerPixel>(chunks, 2);
-        const auto times = [](__m256i v, int16_t c) { return _mm256_mullo_epi16(v, _mm256_set1_epi16(c)); };
-        const __m256i luma = _mm256_add_epi16(_mm256_add_epi16(times(r, 38), times(g, 75)), times(b, 15));
-        const __m256i blue = _mm256_sub_epi16(_mm256_sub_epi16(times(b, 64), times(r, 22)), times(g, 42));
-        const __m256i red = _mm256_sub_epi16(_mm256_sub_epi16(times(r, 64), times(g, 54)), times(b, 10));
+        const __m256i a = loadHalves(source, source + kHigh);
+        const __m256i b = loadHalves(source + kSecond, source + kHigh + kSecond);
+        const __m256i blueGreen = pairs(a, b, kBlueGreen);
+        const __m256i red = pairs(a, b, kRedZero);
+        const __m256i luma =
+            _mm256_add_epi16(_mm256_maddubs_epi16(blueGreen, weights(15, 75)), _mm256_maddubs_epi16(red, weights(38, 0)));
+        const __m256i blue = _mm256_add_epi16(_mm256_maddubs_epi16(blueGreen, weights(64, -42)),
+                                              _mm256_maddubs_epi16(red, weights(-22, 0)));
+        const __m256i redDiff = _mm256_add_epi16(_mm256_maddubs_epi16(blueGreen, weights(-10, -54)),
+                                                 _mm256_maddubs_epi16(red, weights(64, 0)));
         storeBytes(y + x, _mm256_srli_epi16(luma, 7));
         storeBytes(cb + x, _mm256_add_epi16(_mm256_srai_epi16(blue, 7), offset));
-        storeBytes(cr + x, _mm256_add_epi16(_mm256_srai_epi16(red, 7), offset));
+        storeBytes(cr + x, _mm256_add_epi16(_mm256_srai_epi16(redDiff, 7), offset));
     }
     return x;
 }
