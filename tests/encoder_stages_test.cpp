@@ -4,12 +4,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
+#include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
+#include "frame/standard_tables.h"
 #include "test_util.h"
+#if defined(__x86_64__) || defined(_M_X64)
+#include "encoder/forward_dct_lanes.h"
+#endif
 
 using namespace jpg;
 using testutil::Bytes;
@@ -164,6 +173,180 @@ TEST(ForwardDct, FlatBlocksQuantisationAndOrder) {
     EXPECT_LT(coefficients[2], -100);
     EXPECT_EQ(coefficients[1], 0);
 }
+
+// Every kernel set's transform against the reference transform, with the
+// divisors 1 (the raw coefficients) and two levels' tables: all-0 and
+// all-255 blocks, each basis function's sign pattern at 0/255 and its
+// reverse (which drive that coefficient furthest), and random blocks.
+TEST(ForwardDct, EveryKernelSetMatchesTheReference) {
+    std::vector<std::array<uint8_t, 64>> blocks;
+    blocks.push_back({});
+    blocks.emplace_back().fill(255);
+    for (int n = 0; n < 64; ++n)
+        for (int polarity = 0; polarity < 2; ++polarity) {
+            auto &block = blocks.emplace_back();
+            for (int i = 0; i < 64; ++i) {
+                const double basis = std::cos((2 * (i / 8) + 1) * (n / 8) * M_PI / 16) *
+                                     std::cos((2 * (i % 8) + 1) * (n % 8) * M_PI / 16);
+                block[i] = (basis > 1e-9) != (polarity == 1) ? 255 : 0;
+            }
+        }
+    std::mt19937 random(12);
+    for (int b = 0; b < 3000; ++b) {
+        auto &block = blocks.emplace_back();
+        const bool extremesOnly = b % 3 == 0;
+        for (uint8_t &v : block) v = extremesOnly ? (random() & 1) * 255 : random() & 255;
+    }
+
+    std::vector<std::pair<const char *, const EncoderKernels *>> sets = {{"plain", &kPlainEncoderKernels}};
+    if (kernelSetAvailable(KernelSet::Sse2)) sets.emplace_back("sse2", &kSse2EncoderKernels);
+    if (kernelSetAvailable(KernelSet::Avx2)) sets.emplace_back("avx2", &kAvx2EncoderKernels);
+
+    EncoderState state{};
+    std::vector<std::array<int32_t, 64>> divisors(1);
+    divisors[0].fill(1);
+    for (const uint16_t level : {3, 50}) {
+        scaleQuantTables(&state, level);
+        std::copy(state.quantTables[0], state.quantTables[0] + 64, divisors.emplace_back().begin());
+    }
+    constexpr uint32_t kStride = 13;
+    uint8_t samples[8 * kStride];
+    for (const auto &table : divisors) {
+        QuantReciprocals reciprocals;
+        ASSERT_TRUE(makeQuantReciprocals(table.data(), reciprocals));
+        for (size_t b = 0; b < blocks.size(); ++b) {
+            for (int r = 0; r < 8; ++r) std::memcpy(samples + r * kStride, blocks[b].data() + 8 * r, 8);
+            int32_t zigzag[64];
+            transformBlock(samples, zigzag, table.data(), kStride);
+            int16_t expected[64];
+            uint64_t expectedMask = 0;
+            for (int k = 0; k < 64; ++k) {
+                expected[kZigzag[k]] = static_cast<int16_t>(zigzag[k]);
+                expectedMask |= static_cast<uint64_t>(zigzag[k] != 0) << k;
+            }
+            for (const auto &[name, kernels] : sets) {
+                int16_t coefficients[64];
+                const uint64_t mask = kernels->transformBlock(samples, kStride, reciprocals, coefficients);
+                ASSERT_TRUE(std::equal(coefficients, coefficients + 64, expected))
+                    << name << ", block " << b << ", divisor " << table[1];
+                ASSERT_EQ(mask, expectedMask) << name << ", block " << b;
+            }
+        }
+    }
+}
+
+#if defined(__x86_64__) || defined(_M_X64)
+namespace {
+
+// A value of the SIMD transform as a linear form of the eight inputs of one
+// pass, floor((sum c[i] * x[i] + k) / 2^shift), with each x[i] in inputs[i].
+// Its extremes over the box of inputs are exact for the linear part, and the
+// shift is monotone, so they bound what the lane can ever hold.
+struct Form {
+    std::array<int64_t, 8> c{};
+    int64_t k = 0;
+    int shift = 0;
+};
+
+struct Range {
+    int64_t lo, hi;
+};
+
+struct FormLanes {
+    using V = Form;
+    using P = std::pair<Form, Form>;
+    using W = Form;
+    static inline std::array<Range, 8> inputs{};
+    static inline Range widest16{0, 0};
+
+    static Range extremes(const Form &f) {
+        Range r{f.k, f.k};
+        for (int i = 0; i < 8; ++i) {
+            r.lo += std::min(f.c[i] * inputs[i].lo, f.c[i] * inputs[i].hi);
+            r.hi += std::max(f.c[i] * inputs[i].lo, f.c[i] * inputs[i].hi);
+        }
+        return {r.lo >> f.shift, r.hi >> f.shift};  // arithmetic shifts: floors
+    }
+    static Form fits(const Form &f, int bits) {
+        const Range r = extremes(f);
+        const int64_t limit = int64_t{1} << (bits - 1);
+        EXPECT_TRUE(r.lo >= -limit && r.hi < limit) << bits << "-bit value in [" << r.lo << ", " << r.hi << "]";
+        if (bits == 16) widest16 = {std::min(widest16.lo, r.lo), std::max(widest16.hi, r.hi)};
+        return f;
+    }
+    static Form combine(const Form &a, int64_t ca, const Form &b, int64_t cb) {
+        EXPECT_TRUE(a.shift == 0 && b.shift == 0) << "a descaled value reused";
+        Form f;
+        for (int i = 0; i < 8; ++i) f.c[i] = a.c[i] * ca + b.c[i] * cb;
+        f.k = a.k * ca + b.k * cb;
+        return f;
+    }
+    template <int N>
+    static Form rounded(Form f, int bits) {
+        f.k += 1 << (N - 1);
+        fits(f, bits);
+        f.shift = N;
+        return fits(f, bits);
+    }
+
+    static V add(const V &a, const V &b) { return fits(combine(a, 1, b, 1), 16); }
+    static V sub(const V &a, const V &b) { return fits(combine(a, 1, b, -1), 16); }
+    static V shiftLeft2(const V &a) { return fits(combine(a, 4, a, 0), 16); }
+    template <int N>
+    static V descale16(const V &a) {
+        return rounded<N>(a, 16);
+    }
+    static P pair(const V &a, const V &b) { return {a, b}; }
+    static W madd(const P &p, int32_t ca, int32_t cb) {
+        EXPECT_TRUE(ca >= -32767 && ca <= 32767 && cb >= -32767 && cb <= 32767);
+        return fits(combine(p.first, ca, p.second, cb), 32);
+    }
+    static W add32(const W &a, const W &b) { return fits(combine(a, 1, b, 1), 32); }
+    template <int N>
+    static W descale(const W &a) {
+        return rounded<N>(a, 32);
+    }
+    static V narrow(const W &a) { return fits(a, 16); }
+    static W widen(const V &a) { return a; }
+};
+
+// Runs one pass of the SIMD butterfly on forms, its eight inputs each within
+// `input`; returns the ranges of its eight results.
+template <bool FirstPass>
+std::array<Range, 8> passRanges(Range input) {
+    FormLanes::inputs.fill(input);
+    Form d[8], out[8];
+    for (int i = 0; i < 8; ++i) d[i].c[i] = 1;
+    dctPass16<FormLanes, FirstPass>(d, out);
+    std::array<Range, 8> ranges;
+    for (int i = 0; i < 8; ++i) ranges[i] = FormLanes::extremes(FirstPass ? d[i] : out[i]);
+    return ranges;
+}
+
+}  // namespace
+
+// The SIMD transforms hold samples, butterfly sums and the row pass's
+// results in 16-bit lanes: every one of them fits for every block of 8-bit
+// samples. The row pass's inputs are the level-shifted samples; the column
+// pass's inputs in column k are the row pass's results k of eight rows,
+// which vary independently, so their ranges bound the column pass's values.
+TEST(ForwardDctLanes, SixteenBitValuesStayInRange) {
+    FormLanes::widest16 = {0, 0};
+    const std::array<Range, 8> rows = passRanges<true>({-128, 127});
+    EXPECT_EQ(rows[0].lo, -4096);
+    EXPECT_EQ(rows[0].hi, 4064);
+    for (int k = 0; k < 8; ++k) {
+        const std::array<Range, 8> columns = passRanges<false>(rows[k]);
+        for (const Range &r : columns) EXPECT_TRUE(r.lo >= -1100 && r.hi <= 1100) << k;
+        if (k == 0) {
+            EXPECT_EQ(columns[0].lo, -1024);  // the DC of a block of zeros
+        }
+    }
+    // The column pass's DC sum of a block of zeros is -32768 exactly.
+    EXPECT_EQ(FormLanes::widest16.lo, -32768);
+    EXPECT_LE(FormLanes::widest16.hi, 32767);
+}
+#endif
 
 TEST(HuffmanEncoder, DcDifferencesAndRunsOfZeros) {
     // DC differences 0, +1, -1, -2, +3, each followed by EOB.

@@ -1,6 +1,7 @@
-// The forward DCT and quantisation with AVX2: eight rows (then eight
-// columns) at once, one per 32-bit lane, and the reciprocal quantisation of
-// eight coefficients at once.
+// The forward DCT and quantisation with AVX2: the block in eight vectors of
+// eight 16-bit lanes as with SSE2 (see forward_dct_lanes.h), each paired
+// product of eight lanes in one 256-bit pmaddwd, the 32-bit descaling and
+// the reciprocal quantisation eight lanes at once.
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 
 #include <immintrin.h>
@@ -13,36 +14,30 @@ namespace jpg {
 namespace {
 
 struct Avx2Lanes {
-    using V = __m256i;
-    static V add(V a, V b) { return _mm256_add_epi32(a, b); }
-    static V sub(V a, V b) { return _mm256_sub_epi32(a, b); }
-    static V mulConst(V a, int32_t c) { return _mm256_mullo_epi32(a, _mm256_set1_epi32(c)); }
-    static V shiftLeft2(V a) { return _mm256_slli_epi32(a, 2); }
+    using V = __m128i;
+    using P = __m256i;  // a and b interleaved: (a0, b0, ..., a7, b7)
+    using W = __m256i;
+    static V add(V a, V b) { return _mm_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm_sub_epi16(a, b); }
+    static V shiftLeft2(V a) { return _mm_slli_epi16(a, 2); }
     template <int N>
-    static V descale(V a) {
+    static V descale16(V a) {
+        return _mm_srai_epi16(_mm_add_epi16(a, _mm_set1_epi16(1 << (N - 1))), N);
+    }
+    static P pair(V a, V b) {
+        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
+    }
+    static W madd(P p, int32_t ca, int32_t cb) {
+        return _mm256_madd_epi16(p, _mm256_set1_epi32(fdct16::pairedConstants(ca, cb)));
+    }
+    static W add32(W a, W b) { return _mm256_add_epi32(a, b); }
+    template <int N>
+    static W descale(W a) {
         return _mm256_srai_epi32(_mm256_add_epi32(a, _mm256_set1_epi32(1 << (N - 1))), N);
     }
+    static V narrow(W a) { return _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1)); }
+    static W widen(V a) { return _mm256_cvtepi16_epi32(a); }
 };
-
-// Rows to columns: v[i] lane j becomes v[j] lane i.
-inline void transpose8x8(__m256i v[8]) {
-    const __m256i a0 = _mm256_unpacklo_epi32(v[0], v[1]), a1 = _mm256_unpackhi_epi32(v[0], v[1]);
-    const __m256i a2 = _mm256_unpacklo_epi32(v[2], v[3]), a3 = _mm256_unpackhi_epi32(v[2], v[3]);
-    const __m256i a4 = _mm256_unpacklo_epi32(v[4], v[5]), a5 = _mm256_unpackhi_epi32(v[4], v[5]);
-    const __m256i a6 = _mm256_unpacklo_epi32(v[6], v[7]), a7 = _mm256_unpackhi_epi32(v[6], v[7]);
-    const __m256i b0 = _mm256_unpacklo_epi64(a0, a2), b1 = _mm256_unpackhi_epi64(a0, a2);
-    const __m256i b2 = _mm256_unpacklo_epi64(a1, a3), b3 = _mm256_unpackhi_epi64(a1, a3);
-    const __m256i b4 = _mm256_unpacklo_epi64(a4, a6), b5 = _mm256_unpackhi_epi64(a4, a6);
-    const __m256i b6 = _mm256_unpacklo_epi64(a5, a7), b7 = _mm256_unpackhi_epi64(a5, a7);
-    v[0] = _mm256_permute2x128_si256(b0, b4, 0x20);
-    v[1] = _mm256_permute2x128_si256(b1, b5, 0x20);
-    v[2] = _mm256_permute2x128_si256(b2, b6, 0x20);
-    v[3] = _mm256_permute2x128_si256(b3, b7, 0x20);
-    v[4] = _mm256_permute2x128_si256(b0, b4, 0x31);
-    v[5] = _mm256_permute2x128_si256(b1, b5, 0x31);
-    v[6] = _mm256_permute2x128_si256(b2, b6, 0x31);
-    v[7] = _mm256_permute2x128_si256(b3, b7, 0x31);
-}
 
 // sign(v) * min((|v| + half) * multiplier >> 31, limit), eight at a time.
 inline __m256i quantise(__m256i v, const QuantReciprocals &table, int at) {
@@ -61,21 +56,22 @@ inline __m256i quantise(__m256i v, const QuantReciprocals &table, int at) {
 
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]) {
-    const __m256i centre = _mm256_set1_epi32(128);
-    __m256i v[8];
+    const __m128i centre = _mm_set1_epi16(128);
+    __m128i v[8];
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
-        const __m128i row = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
-        v[r] = _mm256_sub_epi32(_mm256_cvtepu8_epi32(row), centre);
+        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
+        v[r] = _mm_sub_epi16(_mm_cvtepu8_epi16(bytes), centre);
     }
+    __m256i out[8];
     transpose8x8(v);  // v[c]: column c of every row
-    dctPassLanes<Avx2Lanes, true>(v);
+    dctPass16<Avx2Lanes, true>(v, out);
     transpose8x8(v);  // v[r]: row r of the row pass's results
-    dctPassLanes<Avx2Lanes, false>(v);
+    dctPass16<Avx2Lanes, false>(v, out);
     const __m256i zero = _mm256_setzero_si256();
     uint64_t zeros = 0;
     for (int k = 0; k < 8; k += 2) {
-        const __m256i upper = quantise(v[k], table, 8 * k), lower = quantise(v[k + 1], table, 8 * k + 8);
+        const __m256i upper = quantise(out[k], table, 8 * k), lower = quantise(out[k + 1], table, 8 * k + 8);
         const __m256i packed = _mm256_packs_epi32(upper, lower);
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(coefficients + 8 * k), _mm256_permute4x64_epi64(packed, 0xD8));
         const auto rowZeros = [&](__m256i q) {

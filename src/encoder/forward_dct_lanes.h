@@ -1,14 +1,41 @@
-// The forward DCT's 8-point butterfly on vectors of 32-bit lanes, for the
-// SSE2 and AVX2 kernels: each lane runs the scalar pass of forward_dct.cpp
-// on its own 8 values, with the same constants, products and shifts, so each
-// lane's results are the scalar results.
+// The forward DCT's 8-point butterfly on vectors of 16-bit lanes, for the
+// SSE2 and AVX2 kernels. Each lane runs the scalar pass of forward_dct.cpp on
+// its own 8 values and gives exactly its results, though the samples, the
+// butterfly sums and the first pass's results are held in 16 bits and every
+// product is taken as one of a pair, two 16 x 16-bit products and their sum
+// in 32 bits (pmaddwd). Why that is exact:
 //
-// Included only by the kernel files, each with its own lane operations
-// `Ops` (V: the vector type; add, sub, mulConst, shiftLeft2, descale<N>).
+// 1. The scalar pass forms (a + b) * c1 - a * c2 (the shared rotations z1e
+//    and z5, and the odd outputs' own weights with z1 and z2). Here it is
+//    a * (c1 - c2) + b * c1: the very same integer, since neither form
+//    overflows 32 bits. Every folded constant below fits in int16.
+// 2. pmaddwd forms both products and their sum exactly in 32 bits: it
+//    overflows only when all four factors are -32768, and no constant here
+//    is. Neither do the sums of two such results and a rounding constant
+//    overflow (the test below checks those too).
+// 3. Every value held in a 16-bit lane stays within [-32768, 32767] for every
+//    block of 8-bit samples: the level-shifted samples, the sums of the
+//    butterfly, the first pass's results (the even outputs 0 and 4 scaled by
+//    4, the others descaled in 32 bits and packed), and the second pass's
+//    sums, including its outputs 0 and 4 with their rounding constant before
+//    the shift. The tightest is the second pass's output 0 of a block of
+//    zeros: exactly -32768, and -32752 with the rounding constant added.
+//    ForwardDctLanes.SixteenBitValuesStayInRange (tests/) computes the exact
+//    extremes of each value by running this very butterfly on linear forms
+//    of the inputs, and fails if any value could leave its lane.
+//
+// Included only by the x86 kernel files and by that test, each with its own
+// lane operations `Ops`:
+//   V    8 values in 16-bit lanes: add, sub, shiftLeft2, descale16<N>
+//   P    two V interleaved for the paired products: pair(a, b)
+//   W    8 values in 32 bits: madd(P, ca, cb) = a * ca + b * cb, add32,
+//        descale<N>, narrow (to V, saturating: never reached), widen
 // Everything here has internal linkage, so the instances compiled for
 // different instruction sets never meet at link time.
 #ifndef JPG_ENCODER_FORWARD_DCT_LANES_H
 #define JPG_ENCODER_FORWARD_DCT_LANES_H
+
+#include <emmintrin.h>
 
 #include <cstdint>
 
@@ -17,13 +44,47 @@
 namespace jpg {
 namespace {
 
-// d[0..7] in, the pass's outputs in place. The first pass scales the even
-// outputs 0 and 4 by 4 and descales the others by 11; the second descales
-// 0 and 4 by 5 and the others by 18.
+namespace fdct16 {
+using namespace dct;
+// d2 = tmp13 * kEven2 + tmp12 * kFix0_541196100
+// d6 = tmp13 * kFix0_541196100 + tmp12 * kEven6
+constexpr int32_t kEven2 = kFix0_541196100 + kFix0_765366865;  // 10703
+constexpr int32_t kEven6 = kFix0_541196100 - kFix1_847759065;  // -10704
+// z3 = z5 - z3 * 1.961570560 = z3 * kRotate3 + z4 * kFix1_175875602
+// z4 = z5 - z4 * 0.390180644 = z3 * kFix1_175875602 + z4 * kRotate4
+constexpr int32_t kRotate3 = kFix1_175875602 - kFix1_961570560;  // -6436
+constexpr int32_t kRotate4 = kFix1_175875602 - kFix0_390180644;  // 6437
+// The odd outputs' own parts, t + z1 or t + z2, from (tmp4, tmp7) and
+// (tmp5, tmp6).
+constexpr int32_t kOdd7From4 = kFix0_298631336 - kFix0_899976223;  // -4927
+constexpr int32_t kOdd1From7 = kFix1_501321110 - kFix0_899976223;  // 4926
+constexpr int32_t kOdd5From5 = kFix2_053119869 - kFix2_562915447;  // -4176
+constexpr int32_t kOdd3From6 = kFix3_072711026 - kFix2_562915447;  // 4177
+
+// The 32-bit lane of constants that pmaddwd multiplies the pair (a, b) by.
+constexpr int32_t pairedConstants(int32_t ca, int32_t cb) {
+    return static_cast<int32_t>((static_cast<uint32_t>(cb) << 16) | (static_cast<uint32_t>(ca) & 0xFFFFu));
+}
+
+constexpr bool fitsInt16(int32_t c) { return c >= -32768 && c <= 32767; }
+static_assert(fitsInt16(kEven2) && fitsInt16(kEven6) && fitsInt16(kRotate3) && fitsInt16(kRotate4) &&
+                  fitsInt16(kOdd7From4) && fitsInt16(kOdd1From7) && fitsInt16(kOdd5From5) &&
+                  fitsInt16(kOdd3From6) && fitsInt16(kFix0_541196100) && fitsInt16(kFix1_175875602) &&
+                  fitsInt16(-kFix0_899976223) && fitsInt16(-kFix2_562915447),
+              "every constant of a paired product fits in 16 bits");
+}  // namespace fdct16
+
+// One pass over d[0..7]. The first pass leaves its results in d, in 16
+// bits: outputs 0 and 4 scaled by 4, the others descaled by 11. The second
+// leaves them in out, in 32 bits: outputs 0 and 4 descaled by 5 (in 16
+// bits), the others by 18.
 template <class Ops, bool FirstPass>
-inline void dctPassLanes(typename Ops::V d[8]) {
+inline void dctPass16(typename Ops::V d[8], typename Ops::W out[8]) {
+    using namespace fdct16;
     using V = typename Ops::V;
-    constexpr int kShift = FirstPass ? dct::kRowShift : dct::kColumnShift;
+    using W = typename Ops::W;
+    using P = typename Ops::P;
+    constexpr int kShift = FirstPass ? kRowShift : kColumnShift;
     const V tmp0 = Ops::add(d[0], d[7]), tmp7 = Ops::sub(d[0], d[7]);
     const V tmp1 = Ops::add(d[1], d[6]), tmp6 = Ops::sub(d[1], d[6]);
     const V tmp2 = Ops::add(d[2], d[5]), tmp5 = Ops::sub(d[2], d[5]);
@@ -31,29 +92,60 @@ inline void dctPassLanes(typename Ops::V d[8]) {
 
     const V tmp10 = Ops::add(tmp0, tmp3), tmp13 = Ops::sub(tmp0, tmp3);
     const V tmp11 = Ops::add(tmp1, tmp2), tmp12 = Ops::sub(tmp1, tmp2);
-    if (FirstPass) {
-        d[0] = Ops::shiftLeft2(Ops::add(tmp10, tmp11));
-        d[4] = Ops::shiftLeft2(Ops::sub(tmp10, tmp11));
-    } else {
-        d[0] = Ops::template descale<5>(Ops::add(tmp10, tmp11));
-        d[4] = Ops::template descale<5>(Ops::sub(tmp10, tmp11));
-    }
-    const V z1e = Ops::mulConst(Ops::add(tmp12, tmp13), dct::kFix0_541196100);
-    d[2] = Ops::template descale<kShift>(Ops::add(z1e, Ops::mulConst(tmp13, dct::kFix0_765366865)));
-    d[6] = Ops::template descale<kShift>(Ops::sub(z1e, Ops::mulConst(tmp12, dct::kFix1_847759065)));
+    const V sum = Ops::add(tmp10, tmp11), difference = Ops::sub(tmp10, tmp11);
 
-    V z1 = Ops::add(tmp4, tmp7), z2 = Ops::add(tmp5, tmp6), z3 = Ops::add(tmp4, tmp6), z4 = Ops::add(tmp5, tmp7);
-    const V z5 = Ops::mulConst(Ops::add(z3, z4), dct::kFix1_175875602);
-    const V t4 = Ops::mulConst(tmp4, dct::kFix0_298631336), t5 = Ops::mulConst(tmp5, dct::kFix2_053119869);
-    const V t6 = Ops::mulConst(tmp6, dct::kFix3_072711026), t7 = Ops::mulConst(tmp7, dct::kFix1_501321110);
-    z1 = Ops::mulConst(z1, -dct::kFix0_899976223);
-    z2 = Ops::mulConst(z2, -dct::kFix2_562915447);
-    z3 = Ops::sub(z5, Ops::mulConst(z3, dct::kFix1_961570560));
-    z4 = Ops::sub(z5, Ops::mulConst(z4, dct::kFix0_390180644));
-    d[7] = Ops::template descale<kShift>(Ops::add(Ops::add(t4, z1), z3));
-    d[5] = Ops::template descale<kShift>(Ops::add(Ops::add(t5, z2), z4));
-    d[3] = Ops::template descale<kShift>(Ops::add(Ops::add(t6, z2), z3));
-    d[1] = Ops::template descale<kShift>(Ops::add(Ops::add(t7, z1), z4));
+    const P even = Ops::pair(tmp13, tmp12);
+    const W out2 = Ops::madd(even, kEven2, kFix0_541196100);
+    const W out6 = Ops::madd(even, kFix0_541196100, kEven6);
+
+    const P rotate = Ops::pair(Ops::add(tmp4, tmp6), Ops::add(tmp5, tmp7));
+    const W z3 = Ops::madd(rotate, kRotate3, kFix1_175875602);
+    const W z4 = Ops::madd(rotate, kFix1_175875602, kRotate4);
+    const P odd47 = Ops::pair(tmp4, tmp7), odd56 = Ops::pair(tmp5, tmp6);
+    const W out7 = Ops::add32(Ops::madd(odd47, kOdd7From4, -kFix0_899976223), z3);
+    const W out1 = Ops::add32(Ops::madd(odd47, -kFix0_899976223, kOdd1From7), z4);
+    const W out5 = Ops::add32(Ops::madd(odd56, kOdd5From5, -kFix2_562915447), z4);
+    const W out3 = Ops::add32(Ops::madd(odd56, -kFix2_562915447, kOdd3From6), z3);
+
+    if constexpr (FirstPass) {
+        d[0] = Ops::shiftLeft2(sum);
+        d[4] = Ops::shiftLeft2(difference);
+        d[1] = Ops::narrow(Ops::template descale<kShift>(out1));
+        d[2] = Ops::narrow(Ops::template descale<kShift>(out2));
+        d[3] = Ops::narrow(Ops::template descale<kShift>(out3));
+        d[5] = Ops::narrow(Ops::template descale<kShift>(out5));
+        d[6] = Ops::narrow(Ops::template descale<kShift>(out6));
+        d[7] = Ops::narrow(Ops::template descale<kShift>(out7));
+    } else {
+        out[0] = Ops::widen(Ops::template descale16<5>(sum));
+        out[4] = Ops::widen(Ops::template descale16<5>(difference));
+        out[1] = Ops::template descale<kShift>(out1);
+        out[2] = Ops::template descale<kShift>(out2);
+        out[3] = Ops::template descale<kShift>(out3);
+        out[5] = Ops::template descale<kShift>(out5);
+        out[6] = Ops::template descale<kShift>(out6);
+        out[7] = Ops::template descale<kShift>(out7);
+    }
+}
+
+// An 8 x 8 block of 16-bit values, one row per vector, transposed in place.
+inline void transpose8x8(__m128i v[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    v[0] = _mm_unpacklo_epi64(b0, b4);
+    v[1] = _mm_unpackhi_epi64(b0, b4);
+    v[2] = _mm_unpacklo_epi64(b1, b5);
+    v[3] = _mm_unpackhi_epi64(b1, b5);
+    v[4] = _mm_unpacklo_epi64(b2, b6);
+    v[5] = _mm_unpackhi_epi64(b2, b6);
+    v[6] = _mm_unpacklo_epi64(b3, b7);
+    v[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 }  // namespace

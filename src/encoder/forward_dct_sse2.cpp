@@ -1,8 +1,7 @@
-// The forward DCT and quantisation with SSE2: four rows (then four
-// columns) at once, one per 32-bit lane, and the reciprocal quantisation of
-// four coefficients at once. SSE2 has no 32-bit multiply that keeps the low
-// half, so it is made of two 32 x 32 -> 64-bit products, whose low halves are
-// the same for signed and unsigned operands.
+// The forward DCT and quantisation with SSE2: the block in eight vectors of
+// eight 16-bit lanes, each pass over all eight rows (then columns) at once
+// with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
+// quantisation of four coefficients at once.
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 
 #include <emmintrin.h>
@@ -14,49 +13,38 @@ namespace jpg {
 
 namespace {
 
-// The low 32 bits of each lane's product.
-inline __m128i multiplyLow(__m128i a, __m128i b) {
-    const __m128i even = _mm_mul_epu32(a, b);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(b, 32));
-    return _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                              _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-}
+// Eight 32-bit values: lanes 0..3 and 4..7 of a row.
+struct Halves {
+    __m128i lo, hi;
+};
 
 struct Sse2Lanes {
     using V = __m128i;
-    static V add(V a, V b) { return _mm_add_epi32(a, b); }
-    static V sub(V a, V b) { return _mm_sub_epi32(a, b); }
-    static V mulConst(V a, int32_t c) { return multiplyLow(a, _mm_set1_epi32(c)); }
-    static V shiftLeft2(V a) { return _mm_slli_epi32(a, 2); }
+    using P = Halves;  // a and b interleaved: (a0, b0, ..., a3, b3), (a4, b4, ..., a7, b7)
+    using W = Halves;
+    static V add(V a, V b) { return _mm_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm_sub_epi16(a, b); }
+    static V shiftLeft2(V a) { return _mm_slli_epi16(a, 2); }
     template <int N>
-    static V descale(V a) {
-        return _mm_srai_epi32(_mm_add_epi32(a, _mm_set1_epi32(1 << (N - 1))), N);
+    static V descale16(V a) {
+        return _mm_srai_epi16(_mm_add_epi16(a, _mm_set1_epi16(1 << (N - 1))), N);
+    }
+    static P pair(V a, V b) { return {_mm_unpacklo_epi16(a, b), _mm_unpackhi_epi16(a, b)}; }
+    static W madd(const P &p, int32_t ca, int32_t cb) {
+        const __m128i c = _mm_set1_epi32(fdct16::pairedConstants(ca, cb));
+        return {_mm_madd_epi16(p.lo, c), _mm_madd_epi16(p.hi, c)};
+    }
+    static W add32(const W &a, const W &b) { return {_mm_add_epi32(a.lo, b.lo), _mm_add_epi32(a.hi, b.hi)}; }
+    template <int N>
+    static W descale(const W &a) {
+        const __m128i round = _mm_set1_epi32(1 << (N - 1));
+        return {_mm_srai_epi32(_mm_add_epi32(a.lo, round), N), _mm_srai_epi32(_mm_add_epi32(a.hi, round), N)};
+    }
+    static V narrow(const W &a) { return _mm_packs_epi32(a.lo, a.hi); }
+    static W widen(V a) {
+        return {_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16), _mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16)};
     }
 };
-
-inline void transpose4x4(__m128i &v0, __m128i &v1, __m128i &v2, __m128i &v3) {
-    const __m128i a0 = _mm_unpacklo_epi32(v0, v1), a1 = _mm_unpackhi_epi32(v0, v1);
-    const __m128i a2 = _mm_unpacklo_epi32(v2, v3), a3 = _mm_unpackhi_epi32(v2, v3);
-    v0 = _mm_unpacklo_epi64(a0, a2);
-    v1 = _mm_unpackhi_epi64(a0, a2);
-    v2 = _mm_unpacklo_epi64(a1, a3);
-    v3 = _mm_unpackhi_epi64(a1, a3);
-}
-
-// An 8 x 8 block as two halves of four lanes: left[i] holds lanes 0..3 of
-// row i, right[i] lanes 4..7. After the transpose left[j] holds row j's
-// lanes 0..3 of the transposed block, and so on.
-inline void transpose8x8(__m128i left[8], __m128i right[8]) {
-    transpose4x4(left[0], left[1], left[2], left[3]);
-    transpose4x4(left[4], left[5], left[6], left[7]);
-    transpose4x4(right[0], right[1], right[2], right[3]);
-    transpose4x4(right[4], right[5], right[6], right[7]);
-    for (int i = 0; i < 4; ++i) {
-        const __m128i t = right[i];  // rows 0..3, columns 4..7 -> rows 4..7, columns 0..3
-        right[i] = left[i + 4];
-        left[i + 4] = t;
-    }
-}
 
 inline __m128i select(__m128i mask, __m128i a, __m128i b) {
     return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
@@ -83,24 +71,20 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
                             int16_t coefficients[64]) {
     const __m128i zero = _mm_setzero_si128();
     const __m128i centre = _mm_set1_epi16(128);
-    __m128i left[8], right[8];
+    __m128i v[8];
 #pragma GCC unroll 8
     for (int r = 0; r < 8; ++r) {
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
-        const __m128i words = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), centre);
-        const __m128i sign = _mm_cmpgt_epi16(zero, words);
-        left[r] = _mm_unpacklo_epi16(words, sign);
-        right[r] = _mm_unpackhi_epi16(words, sign);
+        v[r] = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), centre);
     }
-    transpose8x8(left, right);  // left[c], right[c]: column c of rows 0..3, 4..7
-    dctPassLanes<Sse2Lanes, true>(left);
-    dctPassLanes<Sse2Lanes, true>(right);
-    transpose8x8(left, right);  // row r of the row pass's results
-    dctPassLanes<Sse2Lanes, false>(left);
-    dctPassLanes<Sse2Lanes, false>(right);
+    Halves out[8];
+    transpose8x8(v);  // v[c]: column c of every row
+    dctPass16<Sse2Lanes, true>(v, out);
+    transpose8x8(v);  // v[r]: row r of the row pass's results
+    dctPass16<Sse2Lanes, false>(v, out);
     uint64_t zeros = 0;
     for (int k = 0; k < 8; ++k) {
-        const __m128i packed = _mm_packs_epi32(quantise(left[k], table, 8 * k), quantise(right[k], table, 8 * k + 4));
+        const __m128i packed = _mm_packs_epi32(quantise(out[k].lo, table, 8 * k), quantise(out[k].hi, table, 8 * k + 4));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k), packed);
         const int rowZeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(packed, zero), zero));
         zeros |= static_cast<uint64_t>(rowZeros & 0xFF) << (8 * k);
