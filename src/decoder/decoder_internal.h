@@ -94,11 +94,17 @@ struct ComponentLayout {
 // A decode table derived from a table block: the block's own arrays plus a
 // lookahead table over the first kLookaheadBits bits of a code.
 constexpr int kLookaheadBits = 9;
+// The fast path also looks up a code together with its value bits.
+constexpr int kCombinedBits = 10;
 struct DecodeTable {
     const HuffmanTableBlock *block = nullptr;
     // Entry: code length in the high byte (0: longer than the lookahead),
     // symbol in the low byte.
     uint16_t fast[1 << kLookaheadBits] = {};
+    // Over the next kCombinedBits bits, for codes whose value bits follow
+    // within them (see buildCombined); filled by the fast path when it
+    // starts, left unset otherwise.
+    uint32_t combined[1 << kCombinedBits];
 };
 
 // The running decode of one scan: the record, the wide layout and the bit
@@ -130,6 +136,7 @@ struct DecodeContext {
     uint32_t restartsToGo = 0;
     int32_t dcPredictors[kMaxScanComponents] = {};
 
+    bool combinedBuilt = false;  // the decode tables' combined lookups are filled
     bool damaged = false;    // the entropy-coded data was damaged or short
     bool pastEnd = false;    // the reader stepped past the last byte of the file
     bool readFailed = false; // a read reported an I/O failure
@@ -153,6 +160,16 @@ void startInput(DecodeContext &ctx, uint8_t *buffer);
 void buildDecodeTable(HuffmanTableBlock *block);
 // Builds the lookahead table of a derived block.
 void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block);
+// Builds the combined lookup of a table with its lookahead built. A DC entry
+// gives the bits to take (low byte) and the extended difference (high 16
+// bits); an AC entry the bits to take, the run, end of block or sixteen
+// zeros (second byte) and the extended coefficient. Codes that need more
+// than kCombinedBits bits, or that no symbol answers, are left to the
+// symbol-by-symbol path.
+void buildCombined(DecodeTable &table, bool ac);
+constexpr uint32_t kCombinedEob = 0x40;        // second byte: end of block
+constexpr uint32_t kCombinedZeros = 0x20;      // second byte: sixteen zeros
+constexpr uint32_t kCombinedElsewhere = 0xFF;  // second byte: not in this lookup
 
 // Decodes one symbol (the bit-serial search, or the lookahead where the bits
 // are already at hand). Damaged data gives symbol 0 and sets ctx.damaged.

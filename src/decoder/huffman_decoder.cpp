@@ -45,19 +45,64 @@ inline uint32_t symbolIndex(const HuffmanTableBlock *t, uint32_t length, int32_t
 
 }  // namespace
 
+namespace {
+
+// The code at the top of the `width` bits `bits`, as the bit-serial search
+// finds it: its length (0 when no code of `width` bits or less matches, or
+// the table gives no symbol for it) and its symbol.
+inline uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_t width, uint8_t &symbol) {
+    int32_t code = 0;
+    for (uint32_t length = 1; length <= width; ++length) {
+        code = (code << 1) | static_cast<int32_t>((bits >> (width - length)) & 1);
+        if (block->maxCode[length] >= code) {
+            const uint32_t index = symbolIndex(block, length, code);
+            if (index >= 256) return 0;
+            symbol = block->symbols[index];
+            return length;
+        }
+    }
+    return 0;
+}
+
+// The signed value of s (1 to 16) received bits.
+inline int32_t extend(uint32_t v, uint32_t s) {
+    const int32_t value = static_cast<int32_t>(v);
+    return value >= (1 << (s - 1)) ? value : value - (1 << s) + 1;
+}
+
+}  // namespace
+
 void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block) {
     table.block = block;
     for (uint32_t bits = 0; bits < (1u << kLookaheadBits); ++bits) {
-        table.fast[bits] = 0;
-        int32_t code = 0;
-        for (uint32_t length = 1; length <= static_cast<uint32_t>(kLookaheadBits); ++length) {
-            code = (code << 1) | static_cast<int32_t>((bits >> (kLookaheadBits - length)) & 1);
-            if (block->maxCode[length] >= code) {
-                const uint32_t index = symbolIndex(block, length, code);
-                if (index < 256) table.fast[bits] = static_cast<uint16_t>((length << 8) | block->symbols[index]);
-                break;
-            }
+        uint8_t symbol = 0;
+        const uint32_t length = matchCode(block, bits, kLookaheadBits, symbol);
+        table.fast[bits] = static_cast<uint16_t>(length == 0 ? 0 : (length << 8) | symbol);
+    }
+}
+
+void buildCombined(DecodeTable &table, bool ac) {
+    constexpr uint32_t width = kCombinedBits;
+    static_assert(width >= kLookaheadBits && width <= 11, "the combined lookup extends the lookahead");
+    for (uint32_t bits = 0; bits < (1u << width); ++bits) {
+        // The lookahead has the codes it covers; only the others are searched.
+        const uint32_t fast = table.fast[bits >> (width - kLookaheadBits)];
+        uint8_t symbol = static_cast<uint8_t>(fast & 0xFF);
+        const uint32_t length = fast != 0 ? fast >> 8 : matchCode(table.block, bits, width, symbol);
+        const uint32_t size = ac ? symbol & 15u : symbol;
+        uint32_t entry = kCombinedElsewhere << 8;
+        if (length == 0 || (!ac && size > 16)) {
+            // Longer codes and damaged data take the symbol-by-symbol path.
+        } else if (ac && size == 0) {
+            entry = length | (symbol == 0xF0 ? kCombinedZeros : kCombinedEob) << 8;
+        } else if (size == 0) {
+            entry = length;
+        } else if (length + size <= width) {
+            const uint32_t raw = (bits >> (width - length - size)) & ((1u << size) - 1);
+            const uint32_t run = ac ? symbol >> 4 : 0;
+            entry = (length + size) | run << 8 | static_cast<uint32_t>(extend(raw, size)) << 16;
         }
+        table.combined[bits] = entry;
     }
 }
 
@@ -162,8 +207,7 @@ inline int searchSymbol(DecodeContext &ctx, const HuffmanTableBlock *t, NextBit 
 inline int32_t receiveExtend(DecodeContext &ctx, uint32_t s) {
     while (ctx.bitCount < static_cast<int>(s)) fetchByte(ctx);
     ctx.bitCount -= static_cast<int>(s);
-    const int32_t v = static_cast<int32_t>((ctx.bitBuffer >> ctx.bitCount) & ((1u << s) - 1));
-    return v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
+    return extend((ctx.bitBuffer >> ctx.bitCount) & ((1u << s) - 1), s);
 }
 
 // The next kLookaheadBits bits without taking them; false when they are not
@@ -198,6 +242,7 @@ inline int nextSymbol(DecodeContext &ctx, const DecodeTable &table) {
 
 // The reader of the reference path, byte by byte on the record's state.
 struct ChunkReader {
+    static constexpr bool kCombined = false;
     DecodeContext &ctx;
     void prepare() {}
     int symbol(const DecodeTable &table) { return nextSymbol(ctx, table); }
@@ -212,6 +257,7 @@ struct ChunkReader {
 // and the low bits of the buffer exactly where the byte-by-byte reader
 // leaves them (which takes a byte only when it needs its bits).
 struct WideReader {
+    static constexpr bool kCombined = true;
     // The most one block can take: the DC code and value (17 + 16 bits; 17
     // for a pattern no code matches) and 63 AC codes and values (17 + 15),
     // 2,049 bits; with the 63 bits the buffer may hold ahead, 264 bytes, each
@@ -278,9 +324,15 @@ struct WideReader {
 
     int32_t value(uint32_t s) {
         count -= static_cast<int>(s);
-        const int32_t v = static_cast<int32_t>((buffer >> count) & ((1u << s) - 1));
-        return v >= (1 << (s - 1)) ? v : v - (1 << s) + 1;
+        return extend(static_cast<uint32_t>(buffer >> count) & ((1u << s) - 1), s);
     }
+
+    // The entry of the combined lookup for the next bits; the caller takes
+    // its bits with take().
+    uint32_t combined(const DecodeTable &table) const {
+        return table.combined[(buffer >> (count - kCombinedBits)) & ((1u << kCombinedBits) - 1)];
+    }
+    void take(uint32_t entry) { count -= static_cast<int>(entry & 0xFF); }
 
     // Gives back the whole bytes not needed yet, newest first (an FF took
     // its stuffed byte along), and leaves the state in the record.
@@ -341,17 +393,51 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
     // every later product within 32 bits.
     constexpr int32_t kDcLimit = 32767;
     const ComponentLayout &l = ctx.comp[c];
+    const DecodeTable &dcTable = ctx.dcTable[l.dcSel];
     reader.prepare();
-    uint32_t s = static_cast<uint32_t>(reader.symbol(ctx.dcTable[l.dcSel]));
-    if (s > 16) {
-        ctx.damaged = true;
-        s = 0;
+    int32_t dc = 0;
+    bool dcDone = false;
+    if constexpr (Reader::kCombined) {
+        const uint32_t entry = reader.combined(dcTable);
+        if (entry >> 8 != kCombinedElsewhere) {
+            reader.take(entry);
+            dc = static_cast<int32_t>(entry) >> 16;
+            dcDone = true;
+        }
     }
-    int32_t dc = s != 0 ? reader.value(s) : 0;
+    if (!dcDone) {
+        uint32_t s = static_cast<uint32_t>(reader.symbol(dcTable));
+        if (s > 16) {
+            ctx.damaged = true;
+            s = 0;
+        }
+        dc = s != 0 ? reader.value(s) : 0;
+    }
 
     const DecodeTable &ac = ctx.acTable[l.acSel];
     for (uint32_t k = 1; k < 64;) {
         reader.prepare();
+        if constexpr (Reader::kCombined) {
+            // Most codes and their values are in the combined lookup; a run
+            // past the block's end is left to the symbol's own path.
+            const uint32_t entry = reader.combined(ac);
+            const uint32_t step = (entry >> 8) & 0xFF;
+            if (step < 16 && k + step <= 63) {
+                reader.take(entry);
+                k += step;
+                sink.ac(k++, static_cast<int32_t>(entry) >> 16);
+                continue;
+            }
+            if (step == kCombinedEob) {
+                reader.take(entry);
+                break;
+            }
+            if (step == kCombinedZeros) {
+                reader.take(entry);
+                k += 16;
+                continue;
+            }
+        }
         const uint32_t rs = static_cast<uint32_t>(reader.symbol(ac));
         const uint32_t run = rs >> 4, size = rs & 15;
         if (size != 0) {
@@ -431,6 +517,16 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
     // The wide reader stays in charge from block to block while the chunk
     // has room; the record's reader takes over near the chunk's end and for
     // a restart marker.
+    if (!ctx.combinedBuilt) {
+        uint32_t built = 0;  // bit t: DC table t; bit 4 + t: AC table t
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            const uint32_t dc = ctx.comp[c].dcSel, ac = ctx.comp[c].acSel;
+            if ((built & 1u << dc) == 0) buildCombined(ctx.dcTable[dc], false);
+            if ((built & 16u << ac) == 0) buildCombined(ctx.acTable[ac], true);
+            built |= 1u << dc | 16u << ac;
+        }
+        ctx.combinedBuilt = true;
+    }
     WideReader wide(ctx);
     bool wideActive = false;
     for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "decoder/decoder_internal.h"
+#include "decoder_test_util.h"
 #include "differential.h"
 #include "jpg.h"
 #include "test_util.h"
@@ -92,6 +93,85 @@ void checkGenerated(Scope scope, const testutil::TempDir &dir, Tally &tally) {
     }
 }
 
+// Hand-made scans of pseudo-random data, long enough for the fast path's
+// wide reader, under Huffman tables no encoder would write: a complete table
+// whose last code is all ones, an incomplete one with codes of two lengths
+// only, a table of one code, and one shaped like the usual tables with long
+// codes for large values. The data decodes to every kind of symbol: values
+// of every size, runs past the block's end, DC categories above 16, patterns
+// no code matches; with stuffed bytes, stray markers and restart markers.
+void checkCraftedScans(const testutil::TempDir &dir, Tally &tally) {
+    using dectest::Bytes;
+    auto append = [](Bytes &to, const Bytes &part) { to.insert(to.end(), part.begin(), part.end()); };
+    struct Shape {
+        const char *name;
+        uint8_t counts[16];
+    };
+    const Shape shapes[] = {
+        {"all-ones", {1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 2}},
+        {"two-lengths", {0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 100, 0, 0, 0, 0}},
+        {"one-code", {1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}},
+        {"usual", {0, 2, 1, 3, 3, 2, 4, 3, 5, 5, 4, 4, 0, 0, 1, 0x7d}},
+    };
+    // DC symbols run through the categories (17 is damaged data), AC symbols
+    // put large sizes, sixteen zeros and end of block among the short codes.
+    auto table = [](const Shape &shape, int cls, int number) {
+        Bytes body = {static_cast<uint8_t>(cls << 4 | number)};
+        body.insert(body.end(), shape.counts, shape.counts + 16);
+        int total = 0;
+        for (uint8_t c : shape.counts) total += c;
+        for (int k = 0; k < total; ++k) {
+            const int symbol = cls == 0 ? (17 - k % 18 + number) % 18 : (k * 0x35 + 0x0A + number * 0x11) & 0xFF;
+            body.push_back(static_cast<uint8_t>(k == 1 && cls == 1 ? 0xF0 : k == 2 && cls == 1 ? 0x00 : symbol));
+        }
+        return dectest::segment(0xC4, body);
+    };
+    uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return seed >> 16;
+    };
+    const size_t shapeCount = sizeof shapes / sizeof shapes[0];
+    for (size_t v = 0; v < shapeCount; ++v) {
+        for (int colour = 0; colour < 2; ++colour) {
+            for (int restart = 0; restart < 2; ++restart) {
+                const Shape &a = shapes[v], &b = shapes[(v + 1) % shapeCount];
+                Bytes file = {0xFF, 0xD8};
+                append(file, dectest::quantTable(0, restart ? 3 : 1));
+                if (colour) {
+                    append(file, dectest::frameHeader(203, 141, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}));
+                } else {
+                    append(file, dectest::frameHeader(203, 141, {{1, 1, 1, 0}}));
+                }
+                append(file, table(a, 0, 0));
+                append(file, table(a, 1, 0));
+                append(file, table(b, 0, 1));
+                append(file, table(b, 1, 1));
+                if (restart) append(file, dectest::segment(0xDD, {0, 2}));
+                append(file, colour ? dectest::scanHeader({{1, 0x00}, {2, 0x11}, {3, 0x10}})
+                                    : dectest::scanHeader({{1, 0x00}}));
+                // About 40 KB, more than one input chunk.
+                for (int i = 0; i < 40000; ++i) {
+                    const uint32_t r = next();
+                    const uint8_t byte = static_cast<uint8_t>(r & 0xFF);
+                    file.push_back(byte);
+                    if (byte != 0xFF) continue;
+                    const uint32_t what = (r >> 8) % 64;
+                    // Mostly a stuffed zero; now and then a restart or another marker.
+                    file.push_back(static_cast<uint8_t>(what < 56 ? 0x00 : what < 62 ? 0xD0 + what % 8 : 0xC4));
+                }
+                append(file, {0xFF, 0xD9});
+                const std::string name = dir.file("crafted.jpg");
+                testutil::writeFile(name, file);
+                checkOne(name,
+                         std::string("crafted ") + a.name + "/" + b.name + (colour ? " colour" : " grey") +
+                             (restart ? " restarts" : ""),
+                         dir, tally);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 void checkImports(const std::vector<std::string> &directories, Scope scope, Tally &tally) {
@@ -109,6 +189,7 @@ void checkImports(const std::vector<std::string> &directories, Scope scope, Tall
         }
     }
     checkGenerated(scope, dir, tally);
+    checkCraftedScans(dir, tally);
 }
 
 }  // namespace differential
