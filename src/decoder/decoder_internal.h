@@ -167,9 +167,10 @@ void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block);
 // than kCombinedBits bits, or that no symbol answers, are left to the
 // symbol-by-symbol path.
 void buildCombined(DecodeTable &table, bool ac);
-constexpr uint32_t kCombinedEob = 0x40;        // second byte: end of block
-constexpr uint32_t kCombinedZeros = 0x20;      // second byte: sixteen zeros
-constexpr uint32_t kCombinedElsewhere = 0xFF;  // second byte: not in this lookup
+// The second byte's other values, each more than a run can be.
+constexpr uint32_t kCombinedEob = 0x40;        // end of block
+constexpr uint32_t kCombinedZeros = 0x50;      // sixteen zeros
+constexpr uint32_t kCombinedElsewhere = 0xFF;  // not in this lookup
 
 // Decodes one symbol (the bit-serial search, or the lookahead where the bits
 // are already at hand). Damaged data gives symbol 0 and sets ctx.damaged.

@@ -84,6 +84,7 @@ void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block) {
 void buildCombined(DecodeTable &table, bool ac) {
     constexpr uint32_t width = kCombinedBits;
     static_assert(width >= kLookaheadBits && width <= 11, "the combined lookup extends the lookahead");
+    static_assert(kCombinedEob > 62 && kCombinedZeros > 62 && kCombinedElsewhere > 62, "no run reaches them");
     for (uint32_t bits = 0; bits < (1u << width); ++bits) {
         // The lookahead has the codes it covers; only the others are searched.
         const uint32_t fast = table.fast[bits >> (width - kLookaheadBits)];
@@ -250,12 +251,13 @@ struct ChunkReader {
 };
 
 // The fast path's reader: the same bits through a 64-bit buffer filled up
-// to eight bytes at a time. It runs only where the chunk holds at least
-// kMargin more bytes, so no refill, end of data or marker search can happen
-// inside a block; it may take up to seven bytes more than the bits used,
-// and gives them back when it is done, leaving the read position, the count
-// and the low bits of the buffer exactly where the byte-by-byte reader
-// leaves them (which takes a byte only when it needs its bits).
+// to eight bytes at a time, the next bit at its top. It runs only where the
+// chunk holds at least kMargin more bytes, so no refill, end of data or
+// marker search can happen inside a block; it may take up to seven bytes
+// more than the bits used, and gives them back when it is done, leaving the
+// read position, the count and the low bits of the buffer exactly where the
+// byte-by-byte reader leaves them (which takes a byte only when it needs its
+// bits).
 struct WideReader {
     static constexpr bool kCombined = true;
     // The most one block can take: the DC code and value (17 + 16 bits; 17
@@ -269,17 +271,17 @@ struct WideReader {
     static constexpr int kNeed = 17 + 16;
 
     DecodeContext &ctx;
-    const uint8_t *p;
-    uint64_t buffer;
-    int count;
+    const uint8_t *p = nullptr;
+    uint64_t buffer = 0;  // the next `count` bits from the top, zeros below
+    int count = 0;
 
-    explicit WideReader(DecodeContext &c) : ctx(c), p(c.readPtr), buffer(c.bitBuffer), count(c.bitCount) {}
+    explicit WideReader(DecodeContext &c) : ctx(c) {}
 
-    // Takes the state over from the record.
+    // Takes the state over from the record (fewer than 32 bits at hand).
     void start() {
         p = ctx.readPtr;
-        buffer = ctx.bitBuffer;
         count = ctx.bitCount;
+        buffer = count == 0 ? 0 : uint64_t{ctx.bitBuffer} << (64 - count);
     }
     // True when the chunk has room for one more block from the record's
     // position, or from this reader's.
@@ -299,51 +301,60 @@ struct WideReader {
         const bool hasFf = ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
         if (!hasFf) {
             const int n = (63 - count) >> 3;  // 1 to 7: count is below 57
-            buffer = (buffer << (8 * n)) | (word >> (64 - 8 * n));
+            buffer |= (word >> (64 - 8 * n)) << (64 - 8 * n - count);
             count += 8 * n;
             p += n;
             return;
         }
         while (count <= 56) {
             const uint8_t byte = *p++;
-            buffer = (buffer << 8) | byte;
+            buffer |= uint64_t{byte} << (56 - count);
             count += 8;
             if (byte == marker::kPrefix) ++p;  // the stuffed byte, unseen
         }
     }
 
+    void skip(int bits) {
+        buffer <<= bits;
+        count -= bits;
+    }
+
     int symbol(const DecodeTable &table) {
-        const uint32_t entry = table.fast[(buffer >> (count - kLookaheadBits)) & ((1u << kLookaheadBits) - 1)];
+        const uint32_t entry = table.fast[buffer >> (64 - kLookaheadBits)];
         if (entry != 0) {
-            count -= static_cast<int>(entry >> 8);
+            skip(static_cast<int>(entry >> 8));
             return static_cast<int>(entry & 0xFF);
         }
         // One length at a time, as the byte-by-byte reader does.
-        return searchSymbol(ctx, table.block, [this] { return static_cast<uint32_t>((buffer >> --count) & 1u); });
+        return searchSymbol(ctx, table.block, [this] {
+            const auto bit = static_cast<uint32_t>(buffer >> 63);
+            skip(1);
+            return bit;
+        });
     }
 
     int32_t value(uint32_t s) {
-        count -= static_cast<int>(s);
-        return extend(static_cast<uint32_t>(buffer >> count) & ((1u << s) - 1), s);
+        const auto v = static_cast<uint32_t>(buffer >> (64 - s));
+        skip(static_cast<int>(s));
+        return extend(v, s);
     }
 
     // The entry of the combined lookup for the next bits; the caller takes
     // its bits with take().
-    uint32_t combined(const DecodeTable &table) const {
-        return table.combined[(buffer >> (count - kCombinedBits)) & ((1u << kCombinedBits) - 1)];
-    }
-    void take(uint32_t entry) { count -= static_cast<int>(entry & 0xFF); }
+    uint32_t combined(const DecodeTable &table) const { return table.combined[buffer >> (64 - kCombinedBits)]; }
+    void take(uint32_t entry) { skip(static_cast<int>(entry & 0xFF)); }
 
     // Gives back the whole bytes not needed yet, newest first (an FF took
     // its stuffed byte along), and leaves the state in the record.
     void finish() {
+        uint64_t rest = count == 0 ? 0 : buffer >> (64 - count);
         while (count >= 8) {
-            p -= (buffer & 0xFF) == marker::kPrefix ? 2 : 1;
-            buffer >>= 8;
+            p -= (rest & 0xFF) == marker::kPrefix ? 2 : 1;
+            rest >>= 8;
             count -= 8;
         }
         ctx.readPtr = p;
-        ctx.bitBuffer = static_cast<uint32_t>(buffer);
+        ctx.bitBuffer = static_cast<uint32_t>(rest);
         ctx.bitCount = count;
     }
 };
@@ -399,7 +410,7 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
     bool dcDone = false;
     if constexpr (Reader::kCombined) {
         const uint32_t entry = reader.combined(dcTable);
-        if (entry >> 8 != kCombinedElsewhere) {
+        if (((entry >> 8) & 0xFF) != kCombinedElsewhere) {
             reader.take(entry);
             dc = static_cast<int32_t>(entry) >> 16;
             dcDone = true;
@@ -419,10 +430,11 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
         reader.prepare();
         if constexpr (Reader::kCombined) {
             // Most codes and their values are in the combined lookup; a run
-            // past the block's end is left to the symbol's own path.
+            // past the block's end is left to the symbol's own path. One
+            // test finds a coefficient: the other kinds are past 63.
             const uint32_t entry = reader.combined(ac);
             const uint32_t step = (entry >> 8) & 0xFF;
-            if (step < 16 && k + step <= 63) {
+            if (k + step <= 63) {
                 reader.take(entry);
                 k += step;
                 sink.ac(k++, static_cast<int32_t>(entry) >> 16);
