@@ -1,5 +1,6 @@
-// The fast paths' quantisation by reciprocals against the reference's
-// rounded division, for every divisor the levels give. (Whole exports
+// The fast paths' quantisation by reciprocals (in 32 bits, and in 16 bits as
+// the SIMD kernels do it) against the reference's rounded division, for
+// every divisor the levels give. (Whole exports
 // through every kernel set are compared in tests/differential.)
 #include <gtest/gtest.h>
 
@@ -68,9 +69,10 @@ TEST(Quantisation, ReciprocalEqualsRoundedDivisionForEveryDivisorOfEveryLevel) {
         }
     EXPECT_LE(largest, 1100);
 
-    const std::vector<int32_t> divisors = divisorsOfAllLevels();
+    std::vector<int32_t> divisors = divisorsOfAllLevels();
     EXPECT_GT(divisors.size(), 5000u);
     EXPECT_LE(divisors.back(), kMaxReciprocalDivisor);
+    divisors.push_back(kMaxReciprocalDivisor);  // the largest the tables serve
     // Four times the largest magnitude; the sanitizer build takes every 17th divisor.
     constexpr int32_t kRange = 4096;
     const size_t step = kSanitized ? 17 : 1;
@@ -83,11 +85,16 @@ TEST(Quantisation, ReciprocalEqualsRoundedDivisionForEveryDivisorOfEveryLevel) {
             std::fill(zigzag, zigzag + 64, q);
             ASSERT_TRUE(makeQuantReciprocals(zigzag, table));
             ASSERT_EQ(table.multiplier[ac], multiplier);
-            int mismatches = 0;
-            for (int32_t v = -kRange; v <= kRange; ++v)
-                mismatches += quantiseByReciprocal(v, table.multiplier[ac], table.half[ac], table.limit[ac]) !=
-                              roundedDivision(v, q, ac == 1);
+            const int slot = ac;  // entries 0 and 1 of row 0, in both layouts
+            int mismatches = 0, mismatches16 = 0;
+            for (int32_t v = -kRange; v <= kRange; ++v) {
+                const int32_t expected = roundedDivision(v, q, ac == 1);
+                mismatches += quantiseByReciprocal(v, table.multiplier[ac], table.half[ac], table.limit[ac]) != expected;
+                mismatches16 += quantiseIn16Bits(v, table.multiplier16[slot], table.scale16[slot], table.half16[slot],
+                                                 table.limit16[slot]) != expected;
+            }
             ASSERT_EQ(mismatches, 0) << "divisor " << q;
+            ASSERT_EQ(mismatches16, 0) << "divisor " << q << ", 16 bits";
         }
     }
 }

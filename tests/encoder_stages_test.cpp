@@ -16,9 +16,7 @@
 #include "encoder/encoder_state.h"
 #include "frame/standard_tables.h"
 #include "test_util.h"
-#if defined(__x86_64__) || defined(_M_X64)
 #include "encoder/forward_dct_lanes.h"
-#endif
 
 using namespace jpg;
 using testutil::Bytes;
@@ -235,7 +233,6 @@ TEST(ForwardDct, EveryKernelSetMatchesTheReference) {
     }
 }
 
-#if defined(__x86_64__) || defined(_M_X64)
 namespace {
 
 // A value of the SIMD transform as a linear form of the eight inputs of one
@@ -246,12 +243,15 @@ struct Form {
     std::array<int64_t, 8> c{};
     int64_t k = 0;
     int shift = 0;
+    bool operator==(const Form &o) const { return c == o.c && k == o.k && shift == o.shift; }
 };
 
 struct Range {
     int64_t lo, hi;
 };
 
+// The lane operations of dctPass16 on forms, each checking that its result
+// fits its lane.
 struct FormLanes {
     using V = Form;
     using P = std::pair<Form, Form>;
@@ -307,29 +307,64 @@ struct FormLanes {
         return rounded<N>(a, 32);
     }
     static V narrow(const W &a) { return fits(a, 16); }
-    static W widen(const V &a) { return a; }
 };
 
-// Runs one pass of the SIMD butterfly on forms, its eight inputs each within
-// `input`; returns the ranges of its eight results.
+// The lane operations of dctPassPaired: each vector two forms (low and
+// high half).
+struct FormPairLanes {
+    using F = FormLanes;
+    using V = std::pair<Form, Form>;
+    using P = std::pair<V, V>;
+    using W = V;
+    static V add(const V &a, const V &b) { return {F::add(a.first, b.first), F::add(a.second, b.second)}; }
+    static V sub(const V &a, const V &b) { return {F::sub(a.first, b.first), F::sub(a.second, b.second)}; }
+    static V shiftLeft2(const V &a) { return {F::shiftLeft2(a.first), F::shiftLeft2(a.second)}; }
+    template <int N>
+    static V descale16(const V &a) {
+        return {F::descale16<N>(a.first), F::descale16<N>(a.second)};
+    }
+    static V swapHalves(const V &a) { return {a.second, a.first}; }
+    static V negateHigh(const V &a) { return {a.first, F::fits(F::combine(a.second, -1, a.second, 0), 16)}; }
+    static P pair(const V &a, const V &b) { return {a, b}; }
+    static W madd(const P &p, int32_t lowA, int32_t lowB, int32_t highA, int32_t highB) {
+        return {F::madd({p.first.first, p.second.first}, lowA, lowB),
+                F::madd({p.first.second, p.second.second}, highA, highB)};
+    }
+    static W add32(const W &a, const W &b) { return {F::add32(a.first, b.first), F::add32(a.second, b.second)}; }
+    template <int N>
+    static W descale(const W &a) {
+        return {F::descale<N>(a.first), F::descale<N>(a.second)};
+    }
+    static V narrow(const W &a) { return {F::narrow(a.first), F::narrow(a.second)}; }
+};
+
+// Runs one pass of both SIMD butterflies on forms, its eight inputs each
+// within `input`; expects the same forms from both and returns the ranges of
+// the eight results.
 template <bool FirstPass>
 std::array<Range, 8> passRanges(Range input) {
     FormLanes::inputs.fill(input);
-    Form d[8], out[8];
+    Form d[8];
     for (int i = 0; i < 8; ++i) d[i].c[i] = 1;
-    dctPass16<FormLanes, FirstPass>(d, out);
+    FormPairLanes::V paired[4] = {{d[0], d[1]}, {d[7], d[6]}, {d[3], d[2]}, {d[4], d[5]}};
+    dctPass16<FormLanes, FirstPass>(d);
+    dctPassPaired<FormPairLanes, FirstPass>(paired);
     std::array<Range, 8> ranges;
-    for (int i = 0; i < 8; ++i) ranges[i] = FormLanes::extremes(FirstPass ? d[i] : out[i]);
+    for (int i = 0; i < 8; ++i) {
+        ranges[i] = FormLanes::extremes(d[i]);
+        const Form &other = i < 4 ? paired[i].first : paired[i - 4].second;
+        EXPECT_TRUE(other == d[i]) << "output " << i << " differs between the arrangements";
+    }
     return ranges;
 }
 
 }  // namespace
 
-// The SIMD transforms hold samples, butterfly sums and the row pass's
-// results in 16-bit lanes: every one of them fits for every block of 8-bit
-// samples. The row pass's inputs are the level-shifted samples; the column
-// pass's inputs in column k are the row pass's results k of eight rows,
-// which vary independently, so their ranges bound the column pass's values.
+// The SIMD transforms hold samples, butterfly sums and both passes' results
+// in 16-bit lanes: every one of them fits for every block of 8-bit samples.
+// The row pass's inputs are the level-shifted samples; the column pass's
+// inputs in column k are the row pass's results k of eight rows, which vary
+// independently, so their ranges bound the column pass's values.
 TEST(ForwardDctLanes, SixteenBitValuesStayInRange) {
     FormLanes::widest16 = {0, 0};
     const std::array<Range, 8> rows = passRanges<true>({-128, 127});
@@ -337,6 +372,7 @@ TEST(ForwardDctLanes, SixteenBitValuesStayInRange) {
     EXPECT_EQ(rows[0].hi, 4064);
     for (int k = 0; k < 8; ++k) {
         const std::array<Range, 8> columns = passRanges<false>(rows[k]);
+        // Within the range the 16-bit quantisation serves (|v| <= 4,096).
         for (const Range &r : columns) EXPECT_TRUE(r.lo >= -1100 && r.hi <= 1100) << k;
         if (k == 0) {
             EXPECT_EQ(columns[0].lo, -1024);  // the DC of a block of zeros
@@ -346,7 +382,6 @@ TEST(ForwardDctLanes, SixteenBitValuesStayInRange) {
     EXPECT_EQ(FormLanes::widest16.lo, -32768);
     EXPECT_LE(FormLanes::widest16.hi, 32767);
 }
-#endif
 
 TEST(HuffmanEncoder, DcDifferencesAndRunsOfZeros) {
     // DC differences 0, +1, -1, -2, +3, each followed by EOB.

@@ -27,11 +27,31 @@ namespace jpg {
 // q <= 2^14 that holds for every a < 2^17, far beyond the |v| <= 1,100 that
 // the transform of 8-bit samples can produce. So
 //   floor(a / q) = (a * multiplier) >> 31.
+//
+// The SIMD kernels take the same quotients in 16-bit lanes: with a <= 12,288
+// (so 4a < 2^16), the high half of 4a * multiplier16, then the high half of
+// that times scale16 = 2^(16 - s), a shift right by s:
+//   floor(floor(4a * m / 2^16) * 2^(16 - s) / 2^16) = floor(a * m / 2^S),
+// S = 14 + s, m = ceil(2^S / q). With e = m * q - 2^S (0 <= e < q) and
+// a = n * q + r, a * m / 2^S = n + (r + a * e / 2^S) / q, which stays below
+// n + 1 whenever a * e < 2^S. makeQuantReciprocals takes the least S >= 15
+// with (4,096 + half) * e < 2^S: exact for every |v| <= 4,096. Then
+// m <= 2 * 12,288 when S > 15 (S - 1 failed, so 2^S < 2 (4,096 + half) q),
+// m <= 2^15 when S = 15, and 1 <= s <= 14. The 16-bit tables hold their rows
+// in the order 0, 4, 1, 5, 2, 6, 3, 7 (row r at kPairedRow[r] * 8), as the
+// AVX2 kernel holds them, two rows per vector.
 struct QuantReciprocals {
     uint32_t multiplier[64];
     int32_t half[64];
     int32_t limit[64];
+    uint16_t multiplier16[64];
+    uint16_t scale16[64];
+    int16_t half16[64];
+    int16_t limit16[64];
 };
+
+// The slot of row r in the 16-bit tables.
+inline constexpr int kPairedRow[8] = {0, 2, 4, 6, 1, 3, 5, 7};
 
 // Largest divisor the reciprocal method serves (levels give at most ~11,900).
 constexpr int32_t kMaxReciprocalDivisor = 16384;
@@ -44,6 +64,15 @@ bool makeQuantReciprocals(const int32_t zigzagDivisors[64], QuantReciprocals &ou
 inline int32_t quantiseByReciprocal(int32_t v, uint32_t multiplier, int32_t half, int32_t limit) {
     const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) + static_cast<uint32_t>(half);
     int32_t q = static_cast<int32_t>((static_cast<uint64_t>(a) * multiplier) >> 31);
+    if (q > limit) q = limit;
+    return v < 0 ? -q : q;
+}
+
+// The same by the 16-bit data (|v| <= 4,096).
+inline int32_t quantiseIn16Bits(int32_t v, uint16_t multiplier, uint16_t scale, int32_t half, int32_t limit) {
+    const uint32_t a = static_cast<uint32_t>(v < 0 ? -v : v) + static_cast<uint32_t>(half);
+    const uint32_t high = (4 * a * multiplier) >> 16;
+    int32_t q = static_cast<int32_t>((high * scale) >> 16);
     if (q > limit) q = limit;
     return v < 0 ? -q : q;
 }

@@ -94,6 +94,20 @@ bool makeQuantReciprocals(const int32_t zigzagDivisors[64], QuantReciprocals &ou
         out.half[n] = q >> 1;
         // The DC value is never limited: 65,536 is beyond any it can take.
         out.limit[n] = k == 0 ? 65536 : kMaxAcValue;
+
+        const uint64_t reach = 4096 + static_cast<uint64_t>(q >> 1);  // the largest a served
+        int shift = 15;
+        uint64_t m = ((uint64_t(1) << shift) + q - 1) / q;
+        while (reach * (m * q - (uint64_t(1) << shift)) >= (uint64_t(1) << shift)) {
+            ++shift;
+            m = ((uint64_t(1) << shift) + q - 1) / q;
+        }
+        if (m > 0xFFFF || shift > 28) return false;  // never: see QuantReciprocals
+        const int slot = kPairedRow[n / 8] * 8 + n % 8;
+        out.multiplier16[slot] = static_cast<uint16_t>(m);
+        out.scale16[slot] = static_cast<uint16_t>(1u << (30 - shift));
+        out.half16[slot] = static_cast<int16_t>(q >> 1);
+        out.limit16[slot] = static_cast<int16_t>(k == 0 ? 32767 : kMaxAcValue);
     }
     return true;
 }

@@ -1,7 +1,7 @@
-// The forward DCT and quantisation with AVX2: the block in eight vectors of
-// eight 16-bit lanes as with SSE2 (see forward_dct_lanes.h), each paired
-// product of eight lanes in one 256-bit pmaddwd, the 32-bit descaling and
-// the reciprocal quantisation eight lanes at once.
+// The forward DCT and quantisation with AVX2: the block in four vectors of
+// sixteen 16-bit lanes, two rows (then two columns) per vector, each pass
+// with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
+// quantisation of two rows at once in 16 bits (see QuantReciprocals).
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 
 #include <immintrin.h>
@@ -13,72 +13,106 @@ namespace jpg {
 
 namespace {
 
-struct Avx2Lanes {
-    using V = __m128i;
-    using P = __m256i;  // a and b interleaved: (a0, b0, ..., a7, b7)
-    using W = __m256i;
-    static V add(V a, V b) { return _mm_add_epi16(a, b); }
-    static V sub(V a, V b) { return _mm_sub_epi16(a, b); }
-    static V shiftLeft2(V a) { return _mm_slli_epi16(a, 2); }
-    template <int N>
-    static V descale16(V a) {
-        return _mm_srai_epi16(_mm_add_epi16(a, _mm_set1_epi16(1 << (N - 1))), N);
-    }
-    static P pair(V a, V b) {
-        return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_unpacklo_epi16(a, b)), _mm_unpackhi_epi16(a, b), 1);
-    }
-    static W madd(P p, int32_t ca, int32_t cb) {
-        return _mm256_madd_epi16(p, _mm256_set1_epi32(fdct16::pairedConstants(ca, cb)));
-    }
-    static W add32(W a, W b) { return _mm256_add_epi32(a, b); }
-    template <int N>
-    static W descale(W a) {
-        return _mm256_srai_epi32(_mm256_add_epi32(a, _mm256_set1_epi32(1 << (N - 1))), N);
-    }
-    static V narrow(W a) { return _mm_packs_epi32(_mm256_castsi256_si128(a), _mm256_extracti128_si256(a, 1)); }
-    static W widen(V a) { return _mm256_cvtepi16_epi32(a); }
+// Lanes 0..3 and 4..7 of each half of a vector, in two vectors.
+struct Halves {
+    __m256i lo, hi;
 };
 
-// sign(v) * min((|v| + half) * multiplier >> 31, limit), eight at a time.
-inline __m256i quantise(__m256i v, const QuantReciprocals &table, int at) {
-    const __m256i multiplier = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(table.multiplier + at));
-    const __m256i half = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(table.half + at));
-    const __m256i limit = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(table.limit + at));
-    const __m256i a = _mm256_add_epi32(_mm256_abs_epi32(v), half);
-    const __m256i even = _mm256_srli_epi64(_mm256_mul_epu32(a, multiplier), 31);
-    const __m256i odd = _mm256_slli_epi64(
-        _mm256_mul_epu32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(multiplier, 32)), 1);
-    const __m256i q = _mm256_min_epi32(_mm256_blend_epi32(even, odd, 0xAA), limit);
-    return _mm256_sign_epi32(q, v);
+struct Avx2Lanes {
+    using V = __m256i;
+    using P = Halves;  // a and b interleaved
+    using W = Halves;  // 32-bit values
+    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    static V shiftLeft2(V a) { return _mm256_slli_epi16(a, 2); }
+    template <int N>
+    static V descale16(V a) {
+        return _mm256_srai_epi16(_mm256_add_epi16(a, _mm256_set1_epi16(1 << (N - 1))), N);
+    }
+    static V swapHalves(V a) { return _mm256_permute4x64_epi64(a, 0x4E); }
+    static V negateHigh(V a) {
+        return _mm256_sign_epi16(a, _mm256_setr_epi16(1, 1, 1, 1, 1, 1, 1, 1, -1, -1, -1, -1, -1, -1, -1, -1));
+    }
+    static P pair(V a, V b) { return {_mm256_unpacklo_epi16(a, b), _mm256_unpackhi_epi16(a, b)}; }
+    static W madd(const P &p, int32_t lowA, int32_t lowB, int32_t highA, int32_t highB) {
+        const int32_t low = fdct16::pairedConstants(lowA, lowB), high = fdct16::pairedConstants(highA, highB);
+        const __m256i c = _mm256_setr_epi32(low, low, low, low, high, high, high, high);
+        return {_mm256_madd_epi16(p.lo, c), _mm256_madd_epi16(p.hi, c)};
+    }
+    static W add32(const W &a, const W &b) {
+        return {_mm256_add_epi32(a.lo, b.lo), _mm256_add_epi32(a.hi, b.hi)};
+    }
+    template <int N>
+    static W descale(const W &a) {
+        const __m256i round = _mm256_set1_epi32(1 << (N - 1));
+        return {_mm256_srai_epi32(_mm256_add_epi32(a.lo, round), N),
+                _mm256_srai_epi32(_mm256_add_epi32(a.hi, round), N)};
+    }
+    static V narrow(const W &a) { return _mm256_packs_epi32(a.lo, a.hi); }
+};
+
+// In: v[i] = (x[i] | x[i + 4]) for eight vectors x of 8 lanes. Out: the
+// transposed block's vectors y[j] (y[j] lane i = x[i] lane j) as
+// (y0 | y1), (y7 | y6), (y3 | y2), (y4 | y5), as dctPassPaired takes them.
+inline void transposeToPairs(__m256i v[4]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(v[0], v[1]), a1 = _mm256_unpackhi_epi16(v[0], v[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(v[2], v[3]), a3 = _mm256_unpackhi_epi16(v[2], v[3]);
+    // 64-bit quarters: y[2k] lanes 0..3, y[2k + 1] lanes 0..3, y[2k] lanes 4..7, y[2k + 1] lanes 4..7
+    const __m256i y01 = _mm256_unpacklo_epi32(a0, a2), y23 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i y45 = _mm256_unpacklo_epi32(a1, a3), y67 = _mm256_unpackhi_epi32(a1, a3);
+    v[0] = _mm256_permute4x64_epi64(y01, 0xD8);
+    v[1] = _mm256_permute4x64_epi64(y67, 0x8D);
+    v[2] = _mm256_permute4x64_epi64(y23, 0x8D);
+    v[3] = _mm256_permute4x64_epi64(y45, 0xD8);
+}
+
+template <class T>
+inline __m256i load(const T *p) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+}
+
+// Rows k and k + 4 of coefficients, (row k | row k + 4), quantised in 16
+// bits (see QuantReciprocals; the tables hold them in this order).
+inline __m256i quantise(__m256i v, const QuantReciprocals &table, int k) {
+    const int at = 16 * k;
+    const __m256i a = _mm256_add_epi16(_mm256_abs_epi16(v), load(table.half16 + at));
+    const __m256i high = _mm256_mulhi_epu16(_mm256_slli_epi16(a, 2), load(table.multiplier16 + at));
+    const __m256i q = _mm256_min_epi16(_mm256_mulhi_epu16(high, load(table.scale16 + at)), load(table.limit16 + at));
+    return _mm256_sign_epi16(q, v);
 }
 
 }  // namespace
 
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]) {
-    const __m128i centre = _mm_set1_epi16(128);
-    __m128i v[8];
-#pragma GCC unroll 8
-    for (int r = 0; r < 8; ++r) {
-        const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
-        v[r] = _mm_sub_epi16(_mm_cvtepu8_epi16(bytes), centre);
-    }
-    __m256i out[8];
-    transpose8x8(v);  // v[c]: column c of every row
-    dctPass16<Avx2Lanes, true>(v, out);
-    transpose8x8(v);  // v[r]: row r of the row pass's results
-    dctPass16<Avx2Lanes, false>(v, out);
+    const __m256i centre = _mm256_set1_epi16(128);
+    const auto row = [&](int r) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
+    };
+    __m256i v[4];
+#pragma GCC unroll 4
+    for (int r = 0; r < 4; ++r)
+        v[r] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_unpacklo_epi64(row(r), row(r + 4))), centre);
+    transposeToPairs(v);  // columns, in pairs
+    dctPassPaired<Avx2Lanes, true>(v);
+    transposeToPairs(v);  // rows of the row pass's results, in pairs
+    dctPassPaired<Avx2Lanes, false>(v);
     const __m256i zero = _mm256_setzero_si256();
-    uint64_t zeros = 0;
-    for (int k = 0; k < 8; k += 2) {
-        const __m256i upper = quantise(out[k], table, 8 * k), lower = quantise(out[k + 1], table, 8 * k + 8);
-        const __m256i packed = _mm256_packs_epi32(upper, lower);
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(coefficients + 8 * k), _mm256_permute4x64_epi64(packed, 0xD8));
-        const auto rowZeros = [&](__m256i q) {
-            return static_cast<uint64_t>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(q, zero))));
-        };
-        zeros |= (rowZeros(upper) | rowZeros(lower) << 8) << (8 * k);
+    __m256i q[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        q[k] = quantise(v[k], table, k);  // (row k | row k + 4)
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k), _mm256_castsi256_si128(q[k]));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k + 32), _mm256_extracti128_si256(q[k], 1));
     }
+    // Bytes of rows (0, 1 | 4, 5) and (2, 3 | 6, 7).
+    const auto zeroBytes = [&](__m256i a, __m256i b) {
+        return static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_packs_epi16(_mm256_cmpeq_epi16(a, zero), _mm256_cmpeq_epi16(b, zero))));
+    };
+    const uint32_t rows0145 = zeroBytes(q[0], q[1]), rows2367 = zeroBytes(q[2], q[3]);
+    const uint64_t zeros = (rows0145 & 0xFFFFu) | static_cast<uint64_t>(rows2367 & 0xFFFFu) << 16 |
+                           static_cast<uint64_t>(rows0145 >> 16) << 32 | static_cast<uint64_t>(rows2367 >> 16) << 48;
     return naturalToZigzagMask(~zeros);
 }
 

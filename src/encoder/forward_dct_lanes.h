@@ -15,27 +15,31 @@
 //    overflow (the test below checks those too).
 // 3. Every value held in a 16-bit lane stays within [-32768, 32767] for every
 //    block of 8-bit samples: the level-shifted samples, the sums of the
-//    butterfly, the first pass's results (the even outputs 0 and 4 scaled by
-//    4, the others descaled in 32 bits and packed), and the second pass's
-//    sums, including its outputs 0 and 4 with their rounding constant before
-//    the shift. The tightest is the second pass's output 0 of a block of
+//    butterfly, both passes' results (outputs 0 and 4 of the first pass
+//    scaled by 4, of the second descaled by 5 in 16 bits with their
+//    rounding constant added first; the others descaled in 32 bits and
+//    packed). The tightest is the second pass's output 0 of a block of
 //    zeros: exactly -32768, and -32752 with the rounding constant added.
 //    ForwardDctLanes.SixteenBitValuesStayInRange (tests/) computes the exact
-//    extremes of each value by running this very butterfly on linear forms
-//    of the inputs, and fails if any value could leave its lane.
+//    extremes of each value by running these very butterflies on linear
+//    forms of the inputs, fails if any value could leave its lane, and
+//    checks that both arrangements give the same forms.
 //
-// Included only by the x86 kernel files and by that test, each with its own
-// lane operations `Ops`:
-//   V    8 values in 16-bit lanes: add, sub, shiftLeft2, descale16<N>
+// Two arrangements of the same butterfly: dctPass16 over eight vectors of
+// eight lanes (SSE2), and dctPassPaired over four vectors of sixteen lanes,
+// each holding two of the eight as its low and high half (AVX2). Included
+// only by the kernel files and by that test, each with its own lane
+// operations `Ops`:
+//   V    8 (or 2 x 8) values in 16-bit lanes: add, sub, shiftLeft2,
+//        descale16<N>; for halves also swapHalves, negateHigh
 //   P    two V interleaved for the paired products: pair(a, b)
-//   W    8 values in 32 bits: madd(P, ca, cb) = a * ca + b * cb, add32,
-//        descale<N>, narrow (to V, saturating: never reached), widen
+//   W    the same lanes in 32 bits: madd(P, ca, cb) = a * ca + b * cb (for
+//        halves madd(P, low ca, low cb, high ca, high cb)), add32,
+//        descale<N>, narrow (to V, saturating: never reached)
 // Everything here has internal linkage, so the instances compiled for
 // different instruction sets never meet at link time.
 #ifndef JPG_ENCODER_FORWARD_DCT_LANES_H
 #define JPG_ENCODER_FORWARD_DCT_LANES_H
-
-#include <emmintrin.h>
 
 #include <cstdint>
 
@@ -74,12 +78,11 @@ static_assert(fitsInt16(kEven2) && fitsInt16(kEven6) && fitsInt16(kRotate3) && f
               "every constant of a paired product fits in 16 bits");
 }  // namespace fdct16
 
-// One pass over d[0..7]. The first pass leaves its results in d, in 16
-// bits: outputs 0 and 4 scaled by 4, the others descaled by 11. The second
-// leaves them in out, in 32 bits: outputs 0 and 4 descaled by 5 (in 16
-// bits), the others by 18.
+// One pass over d[0..7], results in place in 16 bits. The first pass scales
+// outputs 0 and 4 by 4 and descales the others by 11; the second descales 0
+// and 4 by 5 and the others by 18.
 template <class Ops, bool FirstPass>
-inline void dctPass16(typename Ops::V d[8], typename Ops::W out[8]) {
+inline void dctPass16(typename Ops::V d[8]) {
     using namespace fdct16;
     using V = typename Ops::V;
     using W = typename Ops::W;
@@ -110,42 +113,52 @@ inline void dctPass16(typename Ops::V d[8], typename Ops::W out[8]) {
     if constexpr (FirstPass) {
         d[0] = Ops::shiftLeft2(sum);
         d[4] = Ops::shiftLeft2(difference);
-        d[1] = Ops::narrow(Ops::template descale<kShift>(out1));
-        d[2] = Ops::narrow(Ops::template descale<kShift>(out2));
-        d[3] = Ops::narrow(Ops::template descale<kShift>(out3));
-        d[5] = Ops::narrow(Ops::template descale<kShift>(out5));
-        d[6] = Ops::narrow(Ops::template descale<kShift>(out6));
-        d[7] = Ops::narrow(Ops::template descale<kShift>(out7));
     } else {
-        out[0] = Ops::widen(Ops::template descale16<5>(sum));
-        out[4] = Ops::widen(Ops::template descale16<5>(difference));
-        out[1] = Ops::template descale<kShift>(out1);
-        out[2] = Ops::template descale<kShift>(out2);
-        out[3] = Ops::template descale<kShift>(out3);
-        out[5] = Ops::template descale<kShift>(out5);
-        out[6] = Ops::template descale<kShift>(out6);
-        out[7] = Ops::template descale<kShift>(out7);
+        d[0] = Ops::template descale16<5>(sum);
+        d[4] = Ops::template descale16<5>(difference);
     }
+    d[1] = Ops::narrow(Ops::template descale<kShift>(out1));
+    d[2] = Ops::narrow(Ops::template descale<kShift>(out2));
+    d[3] = Ops::narrow(Ops::template descale<kShift>(out3));
+    d[5] = Ops::narrow(Ops::template descale<kShift>(out5));
+    d[6] = Ops::narrow(Ops::template descale<kShift>(out6));
+    d[7] = Ops::narrow(Ops::template descale<kShift>(out7));
 }
 
-// An 8 x 8 block of 16-bit values, one row per vector, transposed in place.
-inline void transpose8x8(__m128i v[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    v[0] = _mm_unpacklo_epi64(b0, b4);
-    v[1] = _mm_unpackhi_epi64(b0, b4);
-    v[2] = _mm_unpacklo_epi64(b1, b5);
-    v[3] = _mm_unpackhi_epi64(b1, b5);
-    v[4] = _mm_unpacklo_epi64(b2, b6);
-    v[5] = _mm_unpackhi_epi64(b2, b6);
-    v[6] = _mm_unpacklo_epi64(b3, b7);
-    v[7] = _mm_unpackhi_epi64(b3, b7);
+// The same pass with the eight vectors in halves, (x | y) holding x in its
+// low eight lanes and y in its high eight. In: v[0] = (d0 | d1),
+// v[1] = (d7 | d6), v[2] = (d3 | d2), v[3] = (d4 | d5); out, in place:
+// (o0 | o4), (o1 | o5), (o2 | o6), (o3 | o7). The names give the halves:
+// tmp76 holds (tmp7 | tmp6) of dctPass16.
+template <class Ops, bool FirstPass>
+inline void dctPassPaired(typename Ops::V v[4]) {
+    using namespace fdct16;
+    using V = typename Ops::V;
+    constexpr int kShift = FirstPass ? kRowShift : kColumnShift;
+    const V tmp01 = Ops::add(v[0], v[1]), tmp76 = Ops::sub(v[0], v[1]);
+    const V tmp32 = Ops::add(v[2], v[3]), tmp45 = Ops::sub(v[2], v[3]);
+    const V tmp10and11 = Ops::add(tmp01, tmp32), tmp13and12 = Ops::sub(tmp01, tmp32);
+    // (tmp11 + tmp10 | tmp10 - tmp11)
+    const V sum = Ops::add(Ops::swapHalves(tmp10and11), Ops::negateHigh(tmp10and11));
+
+    const auto even = Ops::pair(tmp13and12, Ops::swapHalves(tmp13and12));  // (tmp13, tmp12 | tmp12, tmp13)
+    const auto out26 = Ops::madd(even, kEven2, kFix0_541196100, kEven6, kFix0_541196100);
+
+    const V z3and4 = Ops::add(tmp45, Ops::swapHalves(tmp76));       // (tmp4 + tmp6 | tmp5 + tmp7)
+    const auto rotate = Ops::pair(z3and4, Ops::swapHalves(z3and4)); // (z3, z4 | z4, z3)
+    const auto z3 = Ops::madd(rotate, kRotate3, kFix1_175875602, kFix1_175875602, kRotate3);  // (z3 | z3)
+    const auto z4 = Ops::madd(rotate, kFix1_175875602, kRotate4, kRotate4, kFix1_175875602);  // (z4 | z4)
+    const auto odd = Ops::pair(tmp45, tmp76);                       // (tmp4, tmp7 | tmp5, tmp6)
+    const auto out15 = Ops::add32(Ops::madd(odd, -kFix0_899976223, kOdd1From7, kOdd5From5, -kFix2_562915447), z4);
+    const auto out73 = Ops::add32(Ops::madd(odd, kOdd7From4, -kFix0_899976223, -kFix2_562915447, kOdd3From6), z3);
+
+    if constexpr (FirstPass)
+        v[0] = Ops::shiftLeft2(sum);
+    else
+        v[0] = Ops::template descale16<5>(sum);
+    v[1] = Ops::narrow(Ops::template descale<kShift>(out15));
+    v[2] = Ops::narrow(Ops::template descale<kShift>(out26));
+    v[3] = Ops::swapHalves(Ops::narrow(Ops::template descale<kShift>(out73)));
 }
 
 }  // namespace

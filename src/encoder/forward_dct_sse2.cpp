@@ -1,7 +1,7 @@
 // The forward DCT and quantisation with SSE2: the block in eight vectors of
 // eight 16-bit lanes, each pass over all eight rows (then columns) at once
 // with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
-// quantisation of four coefficients at once.
+// quantisation of a row at once in 16 bits (see QuantReciprocals).
 #if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
 
 #include <emmintrin.h>
@@ -41,28 +41,41 @@ struct Sse2Lanes {
         return {_mm_srai_epi32(_mm_add_epi32(a.lo, round), N), _mm_srai_epi32(_mm_add_epi32(a.hi, round), N)};
     }
     static V narrow(const W &a) { return _mm_packs_epi32(a.lo, a.hi); }
-    static W widen(V a) {
-        return {_mm_srai_epi32(_mm_unpacklo_epi16(a, a), 16), _mm_srai_epi32(_mm_unpackhi_epi16(a, a), 16)};
-    }
 };
 
-inline __m128i select(__m128i mask, __m128i a, __m128i b) {
-    return _mm_or_si128(_mm_and_si128(mask, a), _mm_andnot_si128(mask, b));
+// An 8 x 8 block of 16-bit values, one row per vector, transposed in place.
+inline void transpose8x8(__m128i v[8]) {
+    const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    v[0] = _mm_unpacklo_epi64(b0, b4);
+    v[1] = _mm_unpackhi_epi64(b0, b4);
+    v[2] = _mm_unpacklo_epi64(b1, b5);
+    v[3] = _mm_unpackhi_epi64(b1, b5);
+    v[4] = _mm_unpacklo_epi64(b2, b6);
+    v[5] = _mm_unpackhi_epi64(b2, b6);
+    v[6] = _mm_unpacklo_epi64(b3, b7);
+    v[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
-// sign(v) * min((|v| + half) * multiplier >> 31, limit), four at a time.
-inline __m128i quantise(__m128i v, const QuantReciprocals &table, int at) {
-    const __m128i multiplier = _mm_loadu_si128(reinterpret_cast<const __m128i *>(table.multiplier + at));
-    const __m128i half = _mm_loadu_si128(reinterpret_cast<const __m128i *>(table.half + at));
-    const __m128i limit = _mm_loadu_si128(reinterpret_cast<const __m128i *>(table.limit + at));
-    const __m128i sign = _mm_srai_epi32(v, 31);
-    const __m128i a = _mm_add_epi32(_mm_sub_epi32(_mm_xor_si128(v, sign), sign), half);
-    const __m128i even = _mm_srli_epi64(_mm_mul_epu32(a, multiplier), 31);
-    const __m128i odd = _mm_slli_epi64(_mm_mul_epu32(_mm_srli_epi64(a, 32), _mm_srli_epi64(multiplier, 32)), 1);
-    const __m128i highHalves = _mm_set_epi32(-1, 0, -1, 0);
-    __m128i q = select(highHalves, odd, even);
-    q = select(_mm_cmpgt_epi32(q, limit), limit, q);
-    return _mm_sub_epi32(_mm_xor_si128(q, sign), sign);
+template <class T>
+inline __m128i load(const T *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
+// Row `row` of coefficients quantised in 16 bits (see QuantReciprocals).
+inline __m128i quantise(__m128i v, const QuantReciprocals &table, int row) {
+    const int at = kPairedRow[row] * 8;
+    const __m128i sign = _mm_srai_epi16(v, 15);
+    const __m128i a = _mm_add_epi16(_mm_sub_epi16(_mm_xor_si128(v, sign), sign), load(table.half16 + at));
+    const __m128i high = _mm_mulhi_epu16(_mm_slli_epi16(a, 2), load(table.multiplier16 + at));
+    const __m128i q = _mm_min_epi16(_mm_mulhi_epu16(high, load(table.scale16 + at)), load(table.limit16 + at));
+    return _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
 }
 
 }  // namespace
@@ -77,17 +90,18 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
         v[r] = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), centre);
     }
-    Halves out[8];
     transpose8x8(v);  // v[c]: column c of every row
-    dctPass16<Sse2Lanes, true>(v, out);
+    dctPass16<Sse2Lanes, true>(v);
     transpose8x8(v);  // v[r]: row r of the row pass's results
-    dctPass16<Sse2Lanes, false>(v, out);
+    dctPass16<Sse2Lanes, false>(v);
     uint64_t zeros = 0;
-    for (int k = 0; k < 8; ++k) {
-        const __m128i packed = _mm_packs_epi32(quantise(out[k].lo, table, 8 * k), quantise(out[k].hi, table, 8 * k + 4));
-        _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * k), packed);
-        const int rowZeros = _mm_movemask_epi8(_mm_packs_epi16(_mm_cmpeq_epi16(packed, zero), zero));
-        zeros |= static_cast<uint64_t>(rowZeros & 0xFF) << (8 * k);
+#pragma GCC unroll 4
+    for (int r = 0; r < 8; r += 2) {
+        const __m128i upper = quantise(v[r], table, r), lower = quantise(v[r + 1], table, r + 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * r), upper);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(coefficients + 8 * r + 8), lower);
+        const __m128i rowZeros = _mm_packs_epi16(_mm_cmpeq_epi16(upper, zero), _mm_cmpeq_epi16(lower, zero));
+        zeros |= static_cast<uint64_t>(_mm_movemask_epi8(rowZeros)) << (8 * r);
     }
     return naturalToZigzagMask(~zeros);
 }
