@@ -144,13 +144,15 @@ inline void dctPassPaired(typename Ops::V v[4]) {
     const auto even = Ops::pair(tmp13and12, Ops::swapHalves(tmp13and12));  // (tmp13, tmp12 | tmp12, tmp13)
     const auto out26 = Ops::madd(even, kEven2, kFix0_541196100, kEven6, kFix0_541196100);
 
-    const V z3and4 = Ops::add(tmp45, Ops::swapHalves(tmp76));       // (tmp4 + tmp6 | tmp5 + tmp7)
-    const auto rotate = Ops::pair(z3and4, Ops::swapHalves(z3and4)); // (z3, z4 | z4, z3)
+    const V tmp67 = Ops::swapHalves(tmp76), tmp54 = Ops::swapHalves(tmp45);
+    // (z3, z4 | z4, z3) of tmp4 + tmp6 and tmp5 + tmp7
+    const auto rotate = Ops::pair(Ops::add(tmp45, tmp67), Ops::add(tmp54, tmp76));
     const auto z3 = Ops::madd(rotate, kRotate3, kFix1_175875602, kFix1_175875602, kRotate3);  // (z3 | z3)
     const auto z4 = Ops::madd(rotate, kFix1_175875602, kRotate4, kRotate4, kFix1_175875602);  // (z4 | z4)
-    const auto odd = Ops::pair(tmp45, tmp76);                       // (tmp4, tmp7 | tmp5, tmp6)
-    const auto out15 = Ops::add32(Ops::madd(odd, -kFix0_899976223, kOdd1From7, kOdd5From5, -kFix2_562915447), z4);
-    const auto out73 = Ops::add32(Ops::madd(odd, kOdd7From4, -kFix0_899976223, -kFix2_562915447, kOdd3From6), z3);
+    const auto odd15 = Ops::pair(tmp45, tmp76);  // (tmp4, tmp7 | tmp5, tmp6)
+    const auto odd37 = Ops::pair(tmp54, tmp67);  // (tmp5, tmp6 | tmp4, tmp7)
+    const auto out15 = Ops::add32(Ops::madd(odd15, -kFix0_899976223, kOdd1From7, kOdd5From5, -kFix2_562915447), z4);
+    const auto out37 = Ops::add32(Ops::madd(odd37, -kFix2_562915447, kOdd3From6, kOdd7From4, -kFix0_899976223), z3);
 
     if constexpr (FirstPass)
         v[0] = Ops::shiftLeft2(sum);
@@ -158,7 +160,7 @@ inline void dctPassPaired(typename Ops::V v[4]) {
         v[0] = Ops::template descale16<5>(sum);
     v[1] = Ops::narrow(Ops::template descale<kShift>(out15));
     v[2] = Ops::narrow(Ops::template descale<kShift>(out26));
-    v[3] = Ops::swapHalves(Ops::narrow(Ops::template descale<kShift>(out73)));
+    v[3] = Ops::narrow(Ops::template descale<kShift>(out37));
 }
 
 }  // namespace
