@@ -111,15 +111,25 @@ TEST(Robustness, ImportSurvivesEveryFailedOperation) {
 
 TEST(Robustness, FastAndThreadedImportsSurviveEveryFailedOperation) {
     // Several strips, so that the worker is still decoding when a failure
-    // stops the caller, and the other way round.
+    // stops the caller, and the other way round; and a narrow, tall picture
+    // whose strips fill the whole ring of slots several times, written
+    // bottom-up as well.
     Files f;
-    const std::string jpeg = f.dir.file("tall.jpg");
+    const std::string jpeg = f.dir.file("wide.jpg"), tall = f.dir.file("tall.jpg");
     testutil::writeFile(f.bmp, testutil::bmpBytes(testutil::photoImage(300, 40, 3)));
     ASSERT_EQ(iExportJPG(f.bmp.c_str(), jpeg.c_str(), 1, 3), 0);
+    testutil::writeFile(f.bmp, testutil::bmpBytes(testutil::photoImage(40, 6000, 3)));
+    ASSERT_EQ(iExportJPG(f.bmp.c_str(), tall.c_str(), 1, 3), 0);
     for (const jpg::CallOptions options : {jpg::CallOptions{jpg::KernelSet::Reference, 2},
                                            jpg::CallOptions{jpg::KernelSet::Auto, 1},
                                            jpg::CallOptions{jpg::KernelSet::Auto, 2}}) {
         const Call call{[&] { return jpg::importJpegFile(jpeg.c_str(), f.out.c_str(), options); }, f.out, 0, {}};
+        failEveryOperation(f.dir, call);
+    }
+    jpg::CallOptions standard{jpg::KernelSet::Auto, 2};
+    standard.rowOrder = jpg::RowOrder::Standard;
+    for (const jpg::CallOptions options : {jpg::CallOptions{jpg::KernelSet::Auto, 2}, standard}) {
+        const Call call{[&] { return jpg::importJpegFile(tall.c_str(), f.out.c_str(), options); }, f.out, 0, {}};
         failEveryOperation(f.dir, call);
     }
 }

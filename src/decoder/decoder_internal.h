@@ -7,6 +7,7 @@
 #ifndef JPG_DECODER_DECODER_INTERNAL_H
 #define JPG_DECODER_DECODER_INTERNAL_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "decoder/decoder_state.h"
@@ -213,10 +214,13 @@ struct BlockKinds {
 // the DC value (reconstructMcuRowFast leaves them so).
 void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, BlockKinds &kinds);
 struct DecoderKernels;
-// reconstructMcuRow for the fast path, with the given kernels. The blocks
-// are left as decodeMcuRowDirect needs them: all zero but the DC value.
+// reconstructMcuRow for the fast path, with the given kernels, of the MCU
+// columns [firstMcu, endMcu) (in a one-component scan an MCU is one block).
+// The blocks are left as decodeMcuRowDirect needs them: all zero but the DC
+// value.
 void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficients, const BlockKinds &kinds,
-                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow);
+                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow,
+                           uint32_t firstMcu, uint32_t endMcu);
 
 // ---- upsampling and colour conversion -----------------------------------
 
@@ -235,9 +239,20 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
 
 // convertStripRows for the fast path: straight from the sample rows where
 // upsampling would only replicate samples (Y whole, chroma whole or halved
-// each way), else through upsampleStrip and the planes.
+// each way), else through the planes. It makes the pixels of the MCU
+// columns [firstMcu, endMcu) alone, which need no other columns' samples:
+// the whole row, or (where an MCU is split off) those of an interleaved
+// scan, or of a one-component scan whose samples are the pixels. Row y goes
+// to out + y x step (a negative step puts the rows bottom first).
 void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
-                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, uint32_t stride);
+                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, ptrdiff_t step,
+                      uint32_t firstMcu, uint32_t endMcu);
+// The pixel columns [first, end) that the MCU columns [firstMcu, endMcu)
+// make (see convertStripFast).
+struct PixelColumns {
+    uint32_t first = 0, end = 0;
+};
+PixelColumns pixelColumns(const DecodeContext &ctx, uint32_t firstMcu, uint32_t endMcu);
 
 // ---- the import -----------------------------------------------------------
 

@@ -67,24 +67,46 @@ struct Stages {
     const DecoderKernels *kernels = nullptr;  // null: the reference stages
 };
 
-// What the entropy decoding and the transform work in: per scan component a
-// coefficient row (the block rows of one MCU row: vSamp of them in an
-// interleaved scan, one in a one-component scan) and its blocks' kinds.
+// What the entropy decoding and the transform work in: `count` MCU rows of
+// coefficients, each with, per scan component, its coefficient row (the
+// block rows of one MCU row: vSamp of them in an interleaved scan, one in a
+// one-component scan) and its blocks' kinds.
 struct BlockRowBuffers {
     LockedBlock<int32_t> coefficients[kMaxScanComponents];
     LockedBlock<uint8_t> kinds[kMaxScanComponents];
-    CoefficientRows rows;
-    BlockKinds blockKinds;
+    size_t coefficientStep[kMaxScanComponents] = {};
+    size_t kindStep[kMaxScanComponents] = {};
+    uint32_t components = 0;
 
-    bool make(const DecodeContext &ctx, const Stages &stages) {
+    bool make(const DecodeContext &ctx, const Stages &stages, uint32_t count = 1) {
+        components = ctx.scanComponents;
         for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
             const ComponentLayout &l = ctx.comp[c];
-            if (!coefficients[c].make({l.mcuHeightBlocks, l.paddedWidth, 32})) return false;
-            if (stages.kernels != nullptr && !kinds[c].make({l.mcuHeightBlocks, l.paddedWidth / 8})) return false;
-            rows.rows[c] = coefficients[c].get();
-            blockKinds.kinds[c] = kinds[c].get();
+            coefficientStep[c] = size_t{l.mcuHeightBlocks} * l.paddedWidth * 8;
+            kindStep[c] = size_t{l.mcuHeightBlocks} * (l.paddedWidth / 8);
+            if (!coefficients[c].make({count, l.mcuHeightBlocks, l.paddedWidth, 32})) return false;
+            if (stages.kernels != nullptr && !kinds[c].make({count, l.mcuHeightBlocks, l.paddedWidth / 8}))
+                return false;
         }
         return true;
+    }
+    CoefficientRows rows(uint32_t i) const {
+        CoefficientRows r;
+        for (uint32_t c = 0; c < components; ++c) r.rows[c] = coefficients[c].get() + i * coefficientStep[c];
+        return r;
+    }
+    BlockKinds blockKinds(uint32_t i) const {
+        BlockKinds k;
+        for (uint32_t c = 0; c < components; ++c)
+            k.kinds[c] = kinds[c] ? kinds[c].get() + i * kindStep[c] : nullptr;
+        return k;
+    }
+    // Bytes of one MCU row.
+    static uint64_t rowBytes(const DecodeContext &ctx) {
+        uint64_t bytes = 0;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c)
+            bytes += uint64_t{ctx.comp[c].mcuHeightBlocks} * ctx.comp[c].paddedWidth * 33;
+        return bytes;
     }
 };
 
@@ -136,27 +158,29 @@ inline uint32_t blockRowsPerStrip(const DecodeContext &ctx) {
 uint32_t makeStrip(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b, StripWork &work, uint8_t *strip,
                    uint32_t firstMcuRow, uint32_t &rowsDone, uint32_t stride) {
     const uint32_t perStrip = blockRowsPerStrip(ctx);
+    CoefficientRows rows = b.rows(0);
+    BlockKinds kinds = b.blockKinds(0);
     for (uint32_t stripRow = 0; stripRow < perStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
         if (stages.kernels == nullptr) {
-            decodeMcuRow(ctx, b.rows);
-            reconstructMcuRow(ctx, b.rows, work.sampleRows, stripRow);
+            decodeMcuRow(ctx, rows);
+            reconstructMcuRow(ctx, rows, work.sampleRows, stripRow);
         } else {
-            decodeMcuRowDirect(ctx, b.rows, b.blockKinds);
-            reconstructMcuRowFast(ctx, b.rows, b.blockKinds, *stages.kernels, work.sampleRows, stripRow);
+            decodeMcuRowDirect(ctx, rows, kinds);
+            reconstructMcuRowFast(ctx, rows, kinds, *stages.kernels, work.sampleRows, stripRow, 0, ctx.mcusPerRow);
         }
     }
     if (ctx.readFailed) return 0;
     const uint32_t height = ctx.state->height;
-    const uint32_t rows = height > rowsDone ? std::min(height - rowsDone, work.stripHeight) : 0;
+    const uint32_t count = height > rowsDone ? std::min(height - rowsDone, work.stripHeight) : 0;
     if (stages.kernels == nullptr) {
         upsampleStrip(ctx, work.planeStride, work.sampleRows, work.planeRows);
-        convertStripRows(ctx, work.planeRows, strip, rows, stride, work.planeStride);
+        convertStripRows(ctx, work.planeRows, strip, count, stride, work.planeStride);
     } else {
-        convertStripFast(ctx, *stages.kernels, work.sampleRows, work.planeRows, work.planeStride, strip, rows,
-                         stride);
+        convertStripFast(ctx, *stages.kernels, work.sampleRows, work.planeRows, work.planeStride, strip, count,
+                         stride, 0, ctx.mcusPerRow);
     }
-    rowsDone += rows;
-    return rows;
+    rowsDone += count;
+    return count;
 }
 
 // The strips of the scan on the caller's thread.
@@ -173,62 +197,164 @@ Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b
     return Result::Ok;
 }
 
-// Two threads: a worker makes the strips' rows in a ring of four slots, in
-// the order and form of the file, while the caller writes them, in order. A
-// slot holds as many whole strips as fit in about 256 KB, so that narrow
-// strips do not cost a hand-over each. Memory stays that of a few strips
-// whatever the height.
+// One slot of the ring: the coefficients of a run of strips as the worker
+// decoded them, and the strips' rows, made at their places in the form of
+// the file. The reconstruction of the strips is cut into items (a strip's
+// group of MCU columns, or the whole strip where its columns cannot be
+// split) that both threads claim.
+struct Slot {
+    LockedBlock<uint8_t> rows;
+    BlockRowBuffers blocks;
+    SharedWork items;
+    uint32_t firstStrip = 0, strips = 0;
+    uint32_t firstRow = 0, rowCount = 0;
+    bool readFailed = false;
+};
+
+// Two threads: a worker decodes the entropy-coded data a slot at a time into
+// a ring of four slots, as far ahead as the ring allows, and hands each
+// over; the caller reconstructs the strips of the slot it comes to, item by
+// item, and writes the slots in order. While the ring is full, the worker
+// reconstructs items of the slots handed over, oldest first, so that the
+// two threads share the work as the time each part takes dictates. A slot holds as many whole strips as fit, with their coefficients,
+// in about 512 KB, so that narrow strips do not cost a hand-over each.
+// Memory stays that of a few strips whatever the height.
 struct StripRing {
     static constexpr uint32_t kSlots = 4;
-    static constexpr uint32_t kSlotBytes = 256 * 1024;
-    LockedBlock<uint8_t> strips[kSlots];
+    static constexpr uint64_t kSlotBytes = 512 * 1024;
+    // Items of a strip at most, and pixels an item claim covers at least.
+    static constexpr uint32_t kGroupsPerStrip = 8;
+    static constexpr uint64_t kClaimPixels = 16384;
+    Slot slots[kSlots];
+    StripWork work[2];  // the caller's, the worker's
     uint32_t stripsPerSlot = 1;
+    uint32_t stripCount = 0;
     uint32_t slotCount = 0;  // slots the scan fills, in turn
-    uint32_t rows[kSlots] = {};
-    bool readFailed[kSlots] = {};
+    uint32_t mcusPerGroup = 1, groupsPerStrip = 1, itemsPerClaim = 1;
     Semaphore free{kSlots}, full{0};
     std::atomic<bool> cancelled{false};
 
     DecodeContext *ctx = nullptr;
-    const Stages *stages = nullptr;
-    BlockRowBuffers *blocks = nullptr;
-    StripWork *work = nullptr;
+    const DecoderKernels *kernels = nullptr;
     const StripWriter *writer = nullptr;
 
-    bool make(uint32_t stripBytes, uint32_t stripCount) {
+    bool make(DecodeContext &context, const Stages &stages, const StripWriter &out, uint32_t stripBytes,
+              uint32_t strips) {
+        ctx = &context;
+        kernels = stages.kernels;
+        writer = &out;
         if (!free.ok() || !full.ok()) return false;
-        stripsPerSlot = stripBytes > 0 && stripBytes < kSlotBytes ? kSlotBytes / stripBytes : 1;
-        slotCount = (stripCount + stripsPerSlot - 1) / stripsPerSlot;
-        for (LockedBlock<uint8_t> &strip : strips)
-            if (!strip.make({stripBytes, stripsPerSlot})) return false;
+        const uint32_t perStrip = blockRowsPerStrip(context);
+        const uint64_t stripAll = stripBytes + perStrip * BlockRowBuffers::rowBytes(context);
+        stripsPerSlot = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(kSlotBytes / stripAll, 1), strips));
+        stripCount = strips;
+        slotCount = (strips + stripsPerSlot - 1) / stripsPerSlot;
+        // The columns of a one-component scan are split only where its
+        // samples are the pixels.
+        const ComponentLayout &first = context.comp[0];
+        const bool split =
+            context.scanComponents > 1 || (first.hSamp == context.maxH && first.vSamp == context.maxV);
+        // A group is a whole number of the conversion kernels' 32 pixels
+        // where the MCU width allows.
+        const uint32_t mcus = context.mcusPerRow;
+        const uint32_t mcuWidth = context.scanComponents == 1 ? 8 : 8 * context.maxH;
+        const uint32_t unit = 32 % mcuWidth == 0 ? 32 / mcuWidth : 1;
+        mcusPerGroup = split ? (mcus + kGroupsPerStrip * unit - 1) / (kGroupsPerStrip * unit) * unit : mcus;
+        groupsPerStrip = (mcus + mcusPerGroup - 1) / mcusPerGroup;
+        const uint64_t groupPixels = uint64_t{mcuWidth} * 8 * context.maxV * mcusPerGroup;
+        itemsPerClaim = static_cast<uint32_t>(std::max<uint64_t>(1, kClaimPixels / groupPixels));
+        for (Slot &slot : slots) {
+            if (!slot.rows.make({stripBytes, stripsPerSlot})) return false;
+            if (!slot.blocks.make(context, stages, stripsPerSlot * perStrip)) return false;
+        }
+        return work[0].make(context) && work[1].make(context);
+    }
+
+    // Decodes the MCU rows of slot n's strips and readies its items.
+    void decodeSlot(uint32_t n) {
+        DecodeContext &c = *ctx;
+        Slot &slot = slots[n % kSlots];
+        const uint32_t perStrip = blockRowsPerStrip(c);
+        const uint32_t stripHeight = work[0].stripHeight;
+        slot.firstStrip = n * stripsPerSlot;
+        slot.strips = std::min(stripsPerSlot, stripCount - slot.firstStrip);
+        for (uint32_t i = 0; i < slot.strips * perStrip && !c.readFailed; ++i) {
+            if (slot.firstStrip * perStrip + i >= c.mcuRows) break;
+            CoefficientRows rows = slot.blocks.rows(i);
+            BlockKinds kinds = slot.blocks.blockKinds(i);
+            decodeMcuRowDirect(c, rows, kinds);
+        }
+        slot.readFailed = c.readFailed;
+        const uint32_t height = c.state->height;
+        const uint64_t firstRow = uint64_t{slot.firstStrip} * stripHeight;
+        slot.firstRow = static_cast<uint32_t>(std::min<uint64_t>(firstRow, height));
+        slot.rowCount = static_cast<uint32_t>(std::min<uint64_t>(height - slot.firstRow, uint64_t{slot.strips} * stripHeight));
+        slot.items.reset(slot.readFailed ? 0 : slot.strips * groupsPerStrip, itemsPerClaim);
+    }
+
+    // Claims items of a slot and reconstructs them, with the thread's own
+    // sample rows and planes: false when none was left.
+    bool reconstructClaim(Slot &slot, StripWork &own) {
+        const DecodeContext &c = *ctx;
+        const uint32_t perStrip = blockRowsPerStrip(c);
+        uint32_t first = 0, end = 0;
+        if (!slot.items.claim(first, end)) return false;
+        for (uint32_t item = first; item < end; ++item) {
+            const uint32_t s = item / groupsPerStrip, group = item % groupsPerStrip;
+            const uint32_t firstMcu = group * mcusPerGroup;
+            const uint32_t endMcu = std::min(firstMcu + mcusPerGroup, c.mcusPerRow);
+            const uint32_t firstMcuRow = (slot.firstStrip + s) * perStrip;
+            for (uint32_t r = 0; r < perStrip && firstMcuRow + r < c.mcuRows; ++r) {
+                CoefficientRows rows = slot.blocks.rows(s * perStrip + r);
+                reconstructMcuRowFast(c, rows, slot.blocks.blockKinds(s * perStrip + r), *kernels, own.sampleRows,
+                                      r, firstMcu, endMcu);
+            }
+            const uint32_t top = s * own.stripHeight;
+            if (top >= slot.rowCount) continue;
+            const uint32_t count = std::min(own.stripHeight, slot.rowCount - top);
+            const ArrangedRows at = arrangedRow(*writer, slot.rows.get(), slot.rowCount, top);
+            convertStripFast(c, *kernels, own.sampleRows, own.planeRows, own.planeStride, at.top, count, at.step,
+                             firstMcu, endMcu);
+            const PixelColumns x = pixelColumns(c, firstMcu, endMcu);
+            arrangeColumns(*writer, at, count, x.first, x.end);
+        }
+        slot.items.finish(end - first);
         return true;
     }
 
-    // The worker: every strip in order, as long as the caller wants them.
-    static void makeStrips(void *context) {
-        auto *ring = static_cast<StripRing *>(context);
-        DecodeContext &ctx = *ring->ctx;
-        const uint32_t perStrip = blockRowsPerStrip(ctx);
-        const size_t stride = ring->writer->stride;
-        uint32_t rowsDone = 0, s = 0;
-        for (uint32_t n = 0; n < ring->slotCount; ++n) {
-            ring->free.wait();
-            if (ring->cancelled) return;
-            const uint32_t slot = n % kSlots;
-            uint8_t *rows = ring->strips[slot].get();
-            uint32_t count = 0;
-            for (uint32_t i = 0; i < ring->stripsPerSlot && s * perStrip < ctx.mcuRows && !ctx.readFailed; ++i, ++s)
-                count += makeStrip(ctx, *ring->stages, *ring->blocks, *ring->work, rows + count * stride,
-                                   s * perStrip, rowsDone, ring->writer->stride);
-            arrangeStripRows(*ring->writer, rows, count);
-            ring->rows[slot] = count;
-            ring->readFailed[slot] = ctx.readFailed;
-            ring->full.post();
+    // The worker's wait for a slot to decode slot n into: meanwhile it
+    // reconstructs items of the slots handed over before, oldest first.
+    // True when it got a free slot, false when nothing was left to help with.
+    bool helpUntilFree(uint32_t n) {
+        for (uint32_t h = n > kSlots ? n - kSlots : 0; h < n; ++h) {
+            do {
+                if (free.tryWait()) return true;
+            } while (reconstructClaim(slots[h % kSlots], work[1]));
         }
+        return false;
+    }
+
+    // The worker: decodes every slot in order, as far ahead of the caller as
+    // the ring allows, as long as the caller wants them.
+    static void decodeSlots(void *context) {
+        auto *ring = static_cast<StripRing *>(context);
+        const uint32_t slotCount = ring->slotCount;
+        for (uint32_t n = 0; n < slotCount; ++n) {
+            if (!ring->helpUntilFree(n)) ring->free.wait();
+            if (ring->cancelled) return;
+            ring->decodeSlot(n);
+            const bool failed = ring->slots[n % kSlots].readFailed;
+            ring->full.post();
+            if (failed) return;
+        }
+        // Then it helps with the last slots.
+        for (uint32_t h = slotCount > kSlots ? slotCount - kSlots : 0; h < slotCount; ++h)
+            while (ring->reconstructClaim(ring->slots[h % kSlots], ring->work[1])) {
+            }
     }
 };
 
-// Stops the worker when the caller leaves early: it finishes the strip in
+// Stops the worker when the caller leaves early: it finishes the slot in
 // hand, then finds the ring cancelled.
 struct CancelOnExit {
     StripRing &ring;
@@ -242,18 +368,19 @@ struct CancelOnExit {
 // could not be started (nothing was decoded then).
 Result decodeStripsThreaded(StripRing &ring, const StripWriter &writer, bool &started) {
     Thread worker;
-    started = worker.start(StripRing::makeStrips, &ring);
+    started = worker.start(StripRing::decodeSlots, &ring);
     if (!started) return Result::Ok;
     // Declared after the worker, so it runs first: the worker is told to stop
     // before it is joined.
     CancelOnExit cancel{ring};
-    uint32_t rowsDone = 0;
     for (uint32_t n = 0; n < ring.slotCount; ++n) {
         ring.full.wait();
-        const uint32_t slot = n % StripRing::kSlots;
-        if (ring.readFailed[slot]) return Result::IoError;
-        const Result written = writeArrangedRows(writer, ring.strips[slot].get(), rowsDone, ring.rows[slot]);
-        rowsDone += ring.rows[slot];
+        Slot &slot = ring.slots[n % StripRing::kSlots];
+        if (slot.readFailed) return Result::IoError;
+        while (ring.reconstructClaim(slot, ring.work[0])) {
+        }
+        slot.items.waitUntilDone();
+        const Result written = writeArrangedRows(writer, slot.rows.get(), slot.firstRow, slot.rowCount);
         ring.free.post();
         if (written != Result::Ok) return Result::IoError;
     }
@@ -276,32 +403,27 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
     const KernelSet kernels = resolveKernels(options.kernels);
     Stages stages;
     if (kernels != KernelSet::Reference) stages.kernels = &decoderKernels(kernels);
-    const bool threaded = resolveThreads(options, uint64_t{state->width} * state->height) > 1 && ctx.mcuRows > 1;
+    // The reference stages keep to the caller's thread.
+    const bool threaded = stages.kernels != nullptr &&
+                          resolveThreads(options, uint64_t{state->width} * state->height) > 1 && ctx.mcuRows > 1;
 
-    BlockRowBuffers blocks;
-    if (!blocks.make(ctx, stages)) return Result::NoMemory;
-    StripWork work;
-    if (!work.make(ctx)) return Result::NoMemory;
     uint32_t stripBytes = 0;
-    if (!checkedProduct({writer.stride, work.stripHeight}, stripBytes)) return Result::NoMemory;
-    // The ring's first strip serves the caller's thread when no worker starts.
+    if (!checkedProduct({writer.stride, 8 * ctx.maxV}, stripBytes)) return Result::NoMemory;
+    // The ring's first slot and the caller's strip work serve the caller's
+    // thread alone when no worker starts.
     StripRing ring;
+    Slot &single = ring.slots[0];
     const uint32_t stripCount = (ctx.mcuRows + blockRowsPerStrip(ctx) - 1) / blockRowsPerStrip(ctx);
-    if (threaded ? !ring.make(stripBytes, stripCount) : !ring.strips[0].make(stripBytes)) return Result::NoMemory;
+    if (threaded ? !ring.make(ctx, stages, writer, stripBytes, stripCount)
+                 : !single.blocks.make(ctx, stages) || !ring.work[0].make(ctx) || !single.rows.make(stripBytes))
+        return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
     bool started = false;
     Result decoded = Result::Ok;
-    if (threaded) {
-        ring.ctx = &ctx;
-        ring.stages = &stages;
-        ring.blocks = &blocks;
-        ring.work = &work;
-        ring.writer = &writer;
-        decoded = decodeStripsThreaded(ring, writer, started);
-    }
-    if (!started) decoded = decodeStrips(ctx, stages, blocks, work, ring.strips[0].get(), writer);
+    if (threaded) decoded = decodeStripsThreaded(ring, writer, started);
+    if (!started) decoded = decodeStrips(ctx, stages, single.blocks, ring.work[0], single.rows.get(), writer);
     if (decoded != Result::Ok) return decoded;
 
     const bool ended = endMarkerFollows(ctx);

@@ -1,5 +1,6 @@
 // From decoded coefficients to 8-bit samples: dequantisation with de-zigzag,
 // the integer inverse DCT (rows first, then columns) and the level shift.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -175,17 +176,20 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
 }
 
 void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficients, const BlockKinds &kinds,
-                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow) {
+                           const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow,
+                           uint32_t firstMcu, uint32_t endMcu) {
     for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
         const ComponentLayout &l = ctx.comp[c];
         const size_t w = l.paddedWidth;
         const size_t blocks = w / 8;
+        const size_t first = size_t{firstMcu} * l.mcuWidthBlocks;
+        const size_t end = std::min(size_t{endMcu} * l.mcuWidthBlocks, blocks);
         uint8_t *dest = sampleRows[c] + static_cast<size_t>(stripRow) * w * 8;
         for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r) {
             int32_t *row = coefficients.rows[c] + r * w * 8;
             const uint8_t *kind = kinds.kinds[c] + r * blocks;
             uint8_t *out = dest + r * 8 * w;
-            for (size_t j = 0; j < blocks;) {
+            for (size_t j = first; j < end;) {
                 int32_t *block = row + 64 * j;
                 if (kind[j] == kBlockDcOnly) {
                     fillDcOnly(block[0], out + 8 * j, w);
@@ -198,7 +202,7 @@ void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficien
                     storeSamples(work, out + 8 * j, w);
                     ++j;
                 } else {
-                    const uint32_t count = j + 1 < blocks && kind[j + 1] == kBlockNarrow ? 2 : 1;
+                    const uint32_t count = j + 1 < end && kind[j + 1] == kBlockNarrow ? 2 : 1;
                     kernels.idctNarrow(block, count, out + 8 * j, w);
                     j += count;
                 }

@@ -71,6 +71,21 @@ Result writeArrangedRows(const StripWriter &writer, const uint8_t *strip, uint32
     return _lwrite(writer.file, reinterpret_cast<LPCCH>(strip), bytes) == bytes ? Result::Ok : Result::IoError;
 }
 
+ArrangedRows arrangedRow(const StripWriter &writer, uint8_t *block, uint32_t rows, uint32_t row) {
+    if (writer.layout.format == PictureFormat::Netpbm)
+        return {block + size_t{row} * writer.rowBytes, static_cast<ptrdiff_t>(writer.rowBytes)};
+    const auto stride = static_cast<ptrdiff_t>(writer.stride);
+    if (writer.layout.rows == BmpRows::BottomUp) return {block + size_t{rows - 1 - row} * writer.stride, -stride};
+    return {block + size_t{row} * writer.stride, stride};
+}
+
+void arrangeColumns(const StripWriter &writer, ArrangedRows at, uint32_t rows, uint32_t firstPixel,
+                    uint32_t endPixel) {
+    if (writer.layout.format != PictureFormat::Netpbm || writer.channels != 3) return;
+    for (uint32_t r = 0; r < rows; ++r, at.top += at.step)
+        for (uint32_t x = firstPixel; x < endPixel; ++x) std::swap(at.top[3 * x], at.top[3 * x + 2]);
+}
+
 Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows) {
     arrangeStripRows(writer, strip, rows);
     return writeArrangedRows(writer, strip, firstRow, rows);

@@ -4,6 +4,7 @@
 #ifndef JPG_DECODER_STRIP_WRITER_H
 #define JPG_DECODER_STRIP_WRITER_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "frame/conventions.h"
@@ -49,6 +50,19 @@ Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firs
 void arrangeStripRows(const StripWriter &writer, uint8_t *strip, uint32_t rows);
 // ... and writes an arranged strip.
 Result writeArrangedRows(const StripWriter &writer, const uint8_t *strip, uint32_t firstRow, uint32_t rows);
+
+// Rows made straight into their arranged places: row r of a block of
+// `rows` rows that writeArrangedRows takes lies at top + r x step.
+struct ArrangedRows {
+    uint8_t *top = nullptr;
+    ptrdiff_t step = 0;
+};
+// Where row `row` of the `rows` rows at `block` goes, and the step to the next.
+ArrangedRows arrangedRow(const StripWriter &writer, uint8_t *block, uint32_t rows, uint32_t row);
+// Puts the pixels [firstPixel, endPixel) of `rows` BMP rows made at their
+// arranged places into the file's form (netpbm: R, G, B).
+void arrangeColumns(const StripWriter &writer, ArrangedRows at, uint32_t rows, uint32_t firstPixel,
+                    uint32_t endPixel);
 
 }  // namespace jpg
 

@@ -1,5 +1,7 @@
 // Upsampling of each component to full resolution by replication, and the
 // conversion of the planes to BMP rows (B, G, R, or grey).
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
@@ -68,7 +70,7 @@ void upsampleStrip(const DecodeContext &ctx, uint32_t planeStride, uint8_t *cons
 namespace {
 
 // R, G, B planes to B, G, R pixels, the samples as they are.
-void interleaveRgbRows(const uint8_t *const plane[3], uint8_t *out, uint32_t rows, uint32_t stride,
+void interleaveRgbRows(const uint8_t *const plane[3], uint8_t *out, uint32_t rows, ptrdiff_t stride,
                        uint32_t planeStride, uint32_t width) {
     for (uint32_t y = 0; y < rows; ++y, out += stride) {
         const size_t at = size_t{y} * planeStride;
@@ -91,7 +93,7 @@ void colourRoles(const DecodeContext &ctx, uint32_t role[3]) {
 inline bool greyOutput(const DecodeContext &ctx) { return ctx.state->colourMode != 3 || ctx.scanComponents < 3; }
 
 void copyGreyRows(const uint8_t *grey, size_t rowLength, uint32_t width, uint8_t *out, uint32_t rows,
-                  uint32_t stride) {
+                  ptrdiff_t stride) {
     for (uint32_t y = 0; y < rows; ++y, grey += rowLength, out += stride) std::memcpy(out, grey, width);
 }
 
@@ -132,15 +134,30 @@ inline uint32_t factor(uint32_t samp, uint32_t max) {
     return samp == max ? 1 : 2 * samp == max ? 2 : 0;
 }
 
+}  // namespace
+
+// An MCU of an interleaved scan is 8 maxH pixels wide, one of a
+// one-component scan is a block (its columns are split only where its
+// samples are the pixels).
+PixelColumns pixelColumns(const DecodeContext &ctx, uint32_t firstMcu, uint32_t endMcu) {
+    const uint32_t width = ctx.state->width;
+    if (firstMcu == 0 && endMcu >= ctx.mcusPerRow) return {0, width};
+    const uint64_t mcuWidth = ctx.scanComponents == 1 ? 8 : 8 * ctx.maxH;
+    const auto at = [&](uint32_t mcu) { return static_cast<uint32_t>(std::min<uint64_t>(mcu * mcuWidth, width)); };
+    return {at(firstMcu), at(endMcu)};
+}
+
+namespace {
+
 // Converts straight from the sample rows, which upsampling would only
 // replicate: true when the layout allows it.
 bool convertFromSamples(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
-                        uint8_t *out, uint32_t rows, uint32_t stride) {
-    const uint32_t width = ctx.state->width;
+                        uint8_t *out, uint32_t rows, ptrdiff_t step, PixelColumns x) {
+    const uint32_t width = x.end - x.first;
     if (greyOutput(ctx)) {
         const ComponentLayout &l = ctx.comp[0];
         if (l.hSamp != ctx.maxH || l.vSamp != ctx.maxV) return false;
-        copyGreyRows(sampleRows[0], l.paddedWidth, width, out, rows, stride);
+        copyGreyRows(sampleRows[0] + x.first, l.paddedWidth, width, out + x.first, rows, step);
         return true;
     }
     if (ctx.scanComponents != 3 || ctx.headers.colourSpace == ColourSpace::Rgb) return false;
@@ -154,32 +171,74 @@ bool convertFromSamples(const DecodeContext &ctx, const DecoderKernels &kernels,
     }
     if (h[0] != 1 || v[0] != 1 || h[1] != h[2]) return false;
     const auto convert = h[1] == 1 ? kernels.convertRow : kernels.convertRowHalf;
-    for (uint32_t y = 0; y < rows; ++y, out += stride) {
+    out += size_t{3} * x.first;
+    for (uint32_t y = 0; y < rows; ++y, out += step) {
         const uint8_t *row[3];
         for (uint32_t r = 0; r < 3; ++r) {
             const ComponentLayout &l = ctx.comp[role[r]];
-            row[r] = sampleRows[role[r]] + size_t{y / v[r]} * l.paddedWidth;
+            row[r] = sampleRows[role[r]] + size_t{y / v[r]} * l.paddedWidth + x.first / h[r];
         }
         convert(row[0], row[1], row[2], out, width);
     }
     return true;
 }
 
+// upsampleStrip for the MCU columns [firstMcu, endMcu) of an interleaved
+// scan: each MCU's samples fill its own columns of the planes.
+void upsampleColumns(const DecodeContext &ctx, uint32_t planeStride, uint8_t *const *sampleRows,
+                     uint8_t *const *planes, uint32_t firstMcu, uint32_t endMcu) {
+    const uint32_t maxH = ctx.maxH, maxV = ctx.maxV, mcus = endMcu - firstMcu;
+    for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+        const ComponentLayout &l = ctx.comp[c];
+        const uint32_t h = l.hSamp, v = l.vSamp, length = 8 * h * mcus;
+        const uint8_t *src = sampleRows[c] + size_t{8} * h * firstMcu;
+        uint8_t *dst = planes[c] + size_t{8} * maxH * firstMcu;
+        if (maxH % h != 0 || maxV % v != 0) {
+            for (uint32_t y = 0; y < 8 * maxV; ++y)
+                nearestRows(1, length, planeStride, 1, 8 * maxH * mcus, h, maxH, 1, 1,
+                            src + size_t{y * v / maxV} * l.paddedWidth, dst + size_t{y} * planeStride);
+            continue;
+        }
+        const uint32_t hFactor = maxH / h, vFactor = maxV / v;
+        for (uint32_t y = 0; y < 8 * v; ++y, src += l.paddedWidth, dst += size_t{vFactor} * planeStride) {
+            if (hFactor == 1 && vFactor == 1)
+                copyRows(1, length, planeStride, src, dst);
+            else if (hFactor == 2)
+                doubleRows(1, length, planeStride, vFactor, src, dst);
+            else
+                replicateRows(1, length, planeStride, hFactor, vFactor, src, dst);
+        }
+    }
+}
+
 }  // namespace
 
 void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, uint8_t *const *sampleRows,
-                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, uint32_t stride) {
-    if (convertFromSamples(ctx, kernels, sampleRows, out, rows, stride)) return;
-    upsampleStrip(ctx, planeStride, sampleRows, planes);
-    if (greyOutput(ctx) || ctx.headers.colourSpace == ColourSpace::Rgb) {
-        convertStripRows(ctx, planes, out, rows, stride, planeStride);
+                      uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, ptrdiff_t step,
+                      uint32_t firstMcu, uint32_t endMcu) {
+    const PixelColumns x = pixelColumns(ctx, firstMcu, endMcu);
+    if (x.first >= x.end) return;
+    if (convertFromSamples(ctx, kernels, sampleRows, out, rows, step, x)) return;
+    if (firstMcu == 0 && endMcu >= ctx.mcusPerRow)
+        upsampleStrip(ctx, planeStride, sampleRows, planes);
+    else
+        upsampleColumns(ctx, planeStride, sampleRows, planes, firstMcu, endMcu);
+    const uint32_t width = x.end - x.first;
+    if (greyOutput(ctx)) {
+        copyGreyRows(planes[0] + x.first, planeStride, width, out + x.first, rows, step);
         return;
     }
     uint32_t role[3] = {};
     colourRoles(ctx, role);
-    for (uint32_t y = 0; y < rows; ++y, out += stride) {
+    const uint8_t *plane[3] = {planes[role[0]] + x.first, planes[role[1]] + x.first, planes[role[2]] + x.first};
+    out += size_t{3} * x.first;
+    if (ctx.headers.colourSpace == ColourSpace::Rgb) {
+        interleaveRgbRows(plane, out, rows, step, planeStride, width);
+        return;
+    }
+    for (uint32_t y = 0; y < rows; ++y, out += step) {
         const size_t at = size_t{y} * planeStride;
-        kernels.convertRow(planes[role[0]] + at, planes[role[1]] + at, planes[role[2]] + at, out, ctx.state->width);
+        kernels.convertRow(plane[0] + at, plane[1] + at, plane[2] + at, out, width);
     }
 }
 

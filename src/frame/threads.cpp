@@ -66,6 +66,7 @@ Semaphore::~Semaphore() {
 }
 
 void Semaphore::wait() { WaitForSingleObject(handle_, INFINITE); }
+bool Semaphore::tryWait() { return WaitForSingleObject(handle_, 0) == WAIT_OBJECT_0; }
 void Semaphore::post() { ReleaseSemaphore(handle_, 1, nullptr); }
 
 uint32_t processorCount() {
@@ -116,6 +117,14 @@ void Semaphore::wait() {
     while (count_ == 0) pthread_cond_wait(&ready_, &mutex_);
     --count_;
     pthread_mutex_unlock(&mutex_);
+}
+
+bool Semaphore::tryWait() {
+    pthread_mutex_lock(&mutex_);
+    const bool ready = count_ > 0;
+    if (ready) --count_;
+    pthread_mutex_unlock(&mutex_);
+    return ready;
 }
 
 void Semaphore::post() {

@@ -61,6 +61,9 @@ public:
     bool ok() const { return ok_; }
     // Waits until the count is positive, then lowers it by one.
     void wait();
+    // Lowers the count by one when it is positive, without waiting: false
+    // when it was zero.
+    bool tryWait();
     // Raises the count by one, waking one waiter.
     void post();
 

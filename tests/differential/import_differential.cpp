@@ -63,7 +63,9 @@ void checkGenerated(Scope scope, const testutil::TempDir &dir, Tally &tally) {
     struct Size {
         uint32_t w, h;
     };
-    std::vector<Size> sizes = {{1, 1}, {17, 9}, {37, 23}, {333, 201}};
+    // On two threads: a slot of one strip or two (wide), of many with a
+    // short last slot (narrow and tall), and of a few MCU columns.
+    std::vector<Size> sizes = {{1, 1}, {17, 9}, {37, 23}, {333, 201}, {2000, 40}, {24, 2000}};
     if (scope == Scope::Full) sizes.push_back({3001, 2001});
     const char *layouts[] = {"-sample 2x2", "-sample 2x1", "-sample 1x1", "-sample 1x2", "-sample 4x1",
                              "-grayscale", "-rgb", "-sample 2x2 -restart 1", "-sample 2x1 -restart 3B -quality 95"};
