@@ -1,7 +1,7 @@
 // The forward DCT's 8-point butterfly on vectors of 16-bit lanes, for the
 // SSE2 and AVX2 kernels. Each lane runs the scalar pass of forward_dct.cpp on
 // its own 8 values and gives exactly its results, though the samples, the
-// butterfly sums and the first pass's results are held in 16 bits and every
+// butterfly sums and both passes' results are held in 16 bits and every
 // product is taken as one of a pair, two 16 x 16-bit products and their sum
 // in 32 bits (pmaddwd). Why that is exact:
 //
@@ -20,6 +20,8 @@
 //    rounding constant added first; the others descaled in 32 bits and
 //    packed). The tightest is the second pass's output 0 of a block of
 //    zeros: exactly -32768, and -32752 with the rounding constant added.
+//    The second pass's results stay within +-1,100, inside the +-4,096
+//    that the 16-bit quantisation serves (see QuantReciprocals).
 //    ForwardDctLanes.SixteenBitValuesStayInRange (tests/) computes the exact
 //    extremes of each value by running these very butterflies on linear
 //    forms of the inputs, fails if any value could leave its lane, and
