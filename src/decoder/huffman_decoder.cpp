@@ -526,9 +526,7 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
             for (uint32_t h = 0; h < l.mcuWidthBlocks && k < ctx.blocksPerMcu; ++h, ++k)
                 offset[k] = static_cast<size_t>(v) * (l.paddedWidth / 8) + h;
     }
-    // The wide reader stays in charge from block to block while the chunk
-    // has room; the record's reader takes over near the chunk's end and for
-    // a restart marker.
+    // The combined lookups, once per scan.
     if (!ctx.combinedBuilt) {
         uint32_t built = 0;  // bit t: DC table t; bit 4 + t: AC table t
         for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
@@ -539,6 +537,9 @@ void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, Block
         }
         ctx.combinedBuilt = true;
     }
+    // The wide reader stays in charge from block to block while the chunk
+    // has room; the record's reader takes over near the chunk's end and for
+    // a restart marker.
     WideReader wide(ctx);
     bool wideActive = false;
     for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {
