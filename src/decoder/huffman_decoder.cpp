@@ -246,6 +246,7 @@ struct ChunkReader {
     static constexpr bool kCombined = false;
     DecodeContext &ctx;
     void prepare() {}
+    void prepareCombined() {}
     int symbol(const DecodeTable &table) { return nextSymbol(ctx, table); }
     int32_t value(uint32_t s) { return receiveExtend(ctx, s); }
 };
@@ -290,6 +291,11 @@ struct WideReader {
 
     void prepare() {
         if (count < kNeed) fill();
+    }
+    // Enough for a lookup in the combined table, and whatever its entry
+    // takes; a fill then serves several codes.
+    void prepareCombined() {
+        if (count < kCombinedBits) fill();
     }
 
     // Adds whole bytes until 57 or more bits are at hand.
@@ -405,10 +411,10 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
     constexpr int32_t kDcLimit = 32767;
     const ComponentLayout &l = ctx.comp[c];
     const DecodeTable &dcTable = ctx.dcTable[l.dcSel];
-    reader.prepare();
     int32_t dc = 0;
     bool dcDone = false;
     if constexpr (Reader::kCombined) {
+        reader.prepareCombined();
         const uint32_t entry = reader.combined(dcTable);
         if (((entry >> 8) & 0xFF) != kCombinedElsewhere) {
             reader.take(entry);
@@ -417,6 +423,7 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
         }
     }
     if (!dcDone) {
+        reader.prepare();
         uint32_t s = static_cast<uint32_t>(reader.symbol(dcTable));
         if (s > 16) {
             ctx.damaged = true;
@@ -427,8 +434,8 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
 
     const DecodeTable &ac = ctx.acTable[l.acSel];
     for (uint32_t k = 1; k < 64;) {
-        reader.prepare();
         if constexpr (Reader::kCombined) {
+            reader.prepareCombined();
             // Most codes and their values are in the combined lookup; a run
             // past the block's end is left to the symbol's own path. One
             // test finds a coefficient: the other kinds are past 63.
@@ -450,6 +457,7 @@ inline void decodeBlock(DecodeContext &ctx, Reader &reader, uint32_t c, Sink &si
                 continue;
             }
         }
+        reader.prepare();
         const uint32_t rs = static_cast<uint32_t>(reader.symbol(ac));
         const uint32_t run = rs >> 4, size = rs & 15;
         if (size != 0) {
