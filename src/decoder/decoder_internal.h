@@ -214,6 +214,11 @@ struct BlockKinds {
 // the DC value (reconstructMcuRowFast leaves them so).
 void decodeMcuRowDirect(DecodeContext &ctx, CoefficientRows &coefficients, BlockKinds &kinds);
 struct DecoderKernels;
+// The samples of the blocks [first, end) of one block row, with the given
+// kernels: block j's 8 rows of 8 at out + 8 j, `stride` apart. The blocks
+// are left all zero but the DC value.
+void reconstructBlockRow(int32_t *row, const uint8_t *kind, const DecoderKernels &kernels, uint8_t *out,
+                         ptrdiff_t stride, size_t first, size_t end);
 // reconstructMcuRow for the fast path, with the given kernels, of the MCU
 // columns [firstMcu, endMcu) (in a one-component scan an MCU is one block).
 // The blocks are left as decodeMcuRowDirect needs them: all zero but the DC

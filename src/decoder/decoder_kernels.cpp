@@ -7,7 +7,7 @@
 
 namespace jpg {
 
-void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride) {
+void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride) {
     for (uint32_t b = 0; b < count; ++b) {
         int32_t work[64];
         std::memcpy(work, blocks + 64 * b, sizeof work);

@@ -22,7 +22,7 @@ struct DecoderKernels {
     // blocks, 64 coefficients apart, all within kNarrowLimit: each gives 8
     // rows of 8 samples `stride` apart, the second block's 8 bytes right of
     // the first's. The blocks are left all zero, ready for the next row.
-    void (*idctNarrow)(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+    void (*idctNarrow)(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
     // One BMP row (B, G, R) from Y, Cb and Cr samples of the same resolution.
     void (*convertRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
     // The same from chroma of half the horizontal resolution: chroma sample
@@ -35,9 +35,9 @@ struct DecoderKernels {
 const DecoderKernels &decoderKernels(KernelSet set);
 
 // The kernels of each file, for decoderKernels.
-void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
-void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
-void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride);
+void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void convertRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 void convertRowHalfPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 void convertRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);

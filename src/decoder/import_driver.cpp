@@ -151,22 +151,72 @@ inline uint32_t blockRowsPerStrip(const DecodeContext &ctx) {
     return ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
 }
 
-// Makes the BMP rows of the strip that starts at MCU row `firstMcuRow` in
-// `strip`: decodes its MCU rows into the sample rows, then upsamples and
-// converts them. Returns the strip's image rows (the last strip may have
-// fewer), which rowsDone counts.
+// True when the scan is one component whose samples are the pixels (grey).
+inline bool samplesArePixels(const DecodeContext &ctx) {
+    const ComponentLayout &l = ctx.comp[0];
+    return ctx.scanComponents == 1 && l.hSamp == ctx.maxH && l.vSamp == ctx.maxV;
+}
+
+// Makes the pixels of the MCU columns [firstMcu, endMcu) of a strip from
+// its `mcuRows` MCU rows (coefficient rows `first`, `first` + 1, ... of
+// `blocks`): `count` rows at `at` (the last strip may have fewer rows than
+// its MCU rows make). A grey scan's blocks that lie wholly inside the
+// picture are transformed straight into the rows; everything else goes
+// through the thread's own sample rows and planes.
+void makeStripColumns(const DecodeContext &ctx, const DecoderKernels &kernels, const BlockRowBuffers &blocks,
+                      uint32_t first, uint32_t mcuRows, StripWork &own, ArrangedRows at, uint32_t count,
+                      uint32_t firstMcu, uint32_t endMcu) {
+    if (count == 0 || !samplesArePixels(ctx)) {
+        for (uint32_t r = 0; r < mcuRows; ++r) {
+            CoefficientRows rows = blocks.rows(first + r);
+            reconstructMcuRowFast(ctx, rows, blocks.blockKinds(first + r), kernels, own.sampleRows, r, firstMcu,
+                                  endMcu);
+        }
+        if (count > 0)
+            convertStripFast(ctx, kernels, own.sampleRows, own.planeRows, own.planeStride, at.top, count, at.step,
+                             firstMcu, endMcu);
+        return;
+    }
+    const uint32_t width = ctx.state->width;
+    const size_t w = ctx.comp[0].paddedWidth;
+    // Blocks [firstMcu, inside) lie wholly inside the picture's width.
+    const uint32_t inside = std::min(std::max(width / 8, firstMcu), endMcu);
+    for (uint32_t r = 0; r < mcuRows; ++r) {
+        int32_t *row = blocks.rows(first + r).rows[0];
+        const uint8_t *kind = blocks.blockKinds(first + r).kinds[0];
+        const uint32_t top = 8 * r;
+        uint32_t direct = firstMcu;
+        if (top + 8 <= count) {
+            direct = inside;
+            reconstructBlockRow(row, kind, kernels, at.top + static_cast<ptrdiff_t>(top) * at.step, at.step,
+                                firstMcu, direct);
+        }
+        uint8_t *samples = own.sampleRows[0] + size_t{top} * w;
+        reconstructBlockRow(row, kind, kernels, samples, static_cast<ptrdiff_t>(w), direct, endMcu);
+        const uint32_t x0 = 8 * direct, x1 = static_cast<uint32_t>(std::min<uint64_t>(uint64_t{8} * endMcu, width));
+        if (x0 >= x1 || top >= count) continue;
+        uint8_t *out = at.top + static_cast<ptrdiff_t>(top) * at.step + x0;
+        for (uint32_t y = 0; y < std::min(8u, count - top); ++y, out += at.step)
+            std::memcpy(out, samples + y * w + x0, x1 - x0);
+    }
+}
+
+// Makes the rows of the strip that starts at MCU row `firstMcuRow` in
+// `strip`: decodes its MCU rows, then makes its samples, upsamples and
+// converts them, the fast path straight into the order and form of the
+// file. Returns the strip's image rows (the last strip may have fewer),
+// which rowsDone counts.
 uint32_t makeStrip(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b, StripWork &work, uint8_t *strip,
-                   uint32_t firstMcuRow, uint32_t &rowsDone, uint32_t stride) {
-    const uint32_t perStrip = blockRowsPerStrip(ctx);
-    CoefficientRows rows = b.rows(0);
-    BlockKinds kinds = b.blockKinds(0);
-    for (uint32_t stripRow = 0; stripRow < perStrip && firstMcuRow + stripRow < ctx.mcuRows; ++stripRow) {
+                   uint32_t firstMcuRow, uint32_t &rowsDone, const StripWriter &writer) {
+    const uint32_t mcuRows = std::min(blockRowsPerStrip(ctx), ctx.mcuRows - firstMcuRow);
+    for (uint32_t r = 0; r < mcuRows; ++r) {
+        CoefficientRows rows = b.rows(stages.kernels == nullptr ? 0 : r);
         if (stages.kernels == nullptr) {
             decodeMcuRow(ctx, rows);
-            reconstructMcuRow(ctx, rows, work.sampleRows, stripRow);
+            reconstructMcuRow(ctx, rows, work.sampleRows, r);
         } else {
+            BlockKinds kinds = b.blockKinds(r);
             decodeMcuRowDirect(ctx, rows, kinds);
-            reconstructMcuRowFast(ctx, rows, kinds, *stages.kernels, work.sampleRows, stripRow, 0, ctx.mcusPerRow);
         }
     }
     if (ctx.readFailed) return 0;
@@ -174,10 +224,12 @@ uint32_t makeStrip(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b,
     const uint32_t count = height > rowsDone ? std::min(height - rowsDone, work.stripHeight) : 0;
     if (stages.kernels == nullptr) {
         upsampleStrip(ctx, work.planeStride, work.sampleRows, work.planeRows);
-        convertStripRows(ctx, work.planeRows, strip, count, stride, work.planeStride);
+        convertStripRows(ctx, work.planeRows, strip, count, writer.stride, work.planeStride);
+        arrangeStripRows(writer, strip, count);
     } else {
-        convertStripFast(ctx, *stages.kernels, work.sampleRows, work.planeRows, work.planeStride, strip, count,
-                         stride, 0, ctx.mcusPerRow);
+        const ArrangedRows at = count > 0 ? arrangedRow(writer, strip, count, 0) : ArrangedRows{};
+        makeStripColumns(ctx, *stages.kernels, b, 0, mcuRows, work, at, count, 0, ctx.mcusPerRow);
+        if (count > 0) arrangeColumns(writer, at, count, 0, ctx.state->width);
     }
     rowsDone += count;
     return count;
@@ -190,9 +242,9 @@ Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b
     uint32_t rowsDone = 0;
     for (uint32_t mcuRowsDone = 0; mcuRowsDone < ctx.mcuRows; mcuRowsDone += perStrip) {
         const uint32_t firstRow = rowsDone;
-        const uint32_t rows = makeStrip(ctx, stages, blocks, work, strip, mcuRowsDone, rowsDone, writer.stride);
+        const uint32_t rows = makeStrip(ctx, stages, blocks, work, strip, mcuRowsDone, rowsDone, writer);
         if (ctx.readFailed) return Result::IoError;
-        if (writePictureRows(writer, strip, firstRow, rows) != Result::Ok) return Result::IoError;
+        if (writeArrangedRows(writer, strip, firstRow, rows) != Result::Ok) return Result::IoError;
     }
     return Result::Ok;
 }
@@ -304,17 +356,13 @@ struct StripRing {
             const uint32_t firstMcu = group * mcusPerGroup;
             const uint32_t endMcu = std::min(firstMcu + mcusPerGroup, c.mcusPerRow);
             const uint32_t firstMcuRow = (slot.firstStrip + s) * perStrip;
-            for (uint32_t r = 0; r < perStrip && firstMcuRow + r < c.mcuRows; ++r) {
-                CoefficientRows rows = slot.blocks.rows(s * perStrip + r);
-                reconstructMcuRowFast(c, rows, slot.blocks.blockKinds(s * perStrip + r), *kernels, own.sampleRows,
-                                      r, firstMcu, endMcu);
-            }
             const uint32_t top = s * own.stripHeight;
-            if (top >= slot.rowCount) continue;
-            const uint32_t count = std::min(own.stripHeight, slot.rowCount - top);
-            const ArrangedRows at = arrangedRow(*writer, slot.rows.get(), slot.rowCount, top);
-            convertStripFast(c, *kernels, own.sampleRows, own.planeRows, own.planeStride, at.top, count, at.step,
-                             firstMcu, endMcu);
+            const uint32_t count = top < slot.rowCount ? std::min(own.stripHeight, slot.rowCount - top) : 0;
+            const ArrangedRows at =
+                count > 0 ? arrangedRow(*writer, slot.rows.get(), slot.rowCount, top) : ArrangedRows{};
+            makeStripColumns(c, *kernels, slot.blocks, s * perStrip, std::min(perStrip, c.mcuRows - firstMcuRow), own,
+                             at, count, firstMcu, endMcu);
+            if (count == 0) continue;
             const PixelColumns x = pixelColumns(c, firstMcu, endMcu);
             arrangeColumns(*writer, at, count, x.first, x.end);
         }
@@ -415,7 +463,7 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
     Slot &single = ring.slots[0];
     const uint32_t stripCount = (ctx.mcuRows + blockRowsPerStrip(ctx) - 1) / blockRowsPerStrip(ctx);
     if (threaded ? !ring.make(ctx, stages, writer, stripBytes, stripCount)
-                 : !single.blocks.make(ctx, stages) || !ring.work[0].make(ctx) || !single.rows.make(stripBytes))
+                 : !single.blocks.make(ctx, stages, blockRowsPerStrip(ctx)) || !ring.work[0].make(ctx) || !single.rows.make(stripBytes))
         return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;

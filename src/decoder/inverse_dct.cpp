@@ -128,13 +128,13 @@ namespace {
 
 // A block of DC alone: the transform gives (d + 4) >> 3 everywhere, in 32
 // bits and in 64 alike, whatever d.
-inline void fillDcOnly(int32_t dc, uint8_t *out, size_t stride) {
+inline void fillDcOnly(int32_t dc, uint8_t *out, ptrdiff_t stride) {
     const uint8_t sample = clampToByte(((dc + 4) >> 3) + 128);
     for (int y = 0; y < 8; ++y) std::memset(out + y * stride, sample, 8);
 }
 
 // Level shift and clamp of a transformed block into 8 sample rows.
-inline void storeSamples(const int32_t *work, uint8_t *out, size_t stride) {
+inline void storeSamples(const int32_t *work, uint8_t *out, ptrdiff_t stride) {
     for (int y = 0; y < 8; ++y)
         for (int x = 0; x < 8; ++x) out[y * stride + x] = clampToByte(work[8 * y + x] + 128);
 }
@@ -175,6 +175,28 @@ void reconstructMcuRow(const DecodeContext &ctx, const CoefficientRows &coeffici
     }
 }
 
+void reconstructBlockRow(int32_t *row, const uint8_t *kind, const DecoderKernels &kernels, uint8_t *out,
+                         ptrdiff_t stride, size_t first, size_t end) {
+    for (size_t j = first; j < end;) {
+        int32_t *block = row + 64 * j;
+        if (kind[j] == kBlockDcOnly) {
+            fillDcOnly(block[0], out + 8 * j, stride);
+            ++j;
+        } else if (kind[j] == kBlockWide) {
+            int32_t work[64];
+            std::memcpy(work, block, sizeof work);
+            std::memset(block, 0, sizeof work);
+            inverseDctWide(work);
+            storeSamples(work, out + 8 * j, stride);
+            ++j;
+        } else {
+            const uint32_t count = j + 1 < end && kind[j + 1] == kBlockNarrow ? 2 : 1;
+            kernels.idctNarrow(block, count, out + 8 * j, stride);
+            j += count;
+        }
+    }
+}
+
 void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficients, const BlockKinds &kinds,
                            const DecoderKernels &kernels, uint8_t *const *sampleRows, uint32_t stripRow,
                            uint32_t firstMcu, uint32_t endMcu) {
@@ -185,29 +207,9 @@ void reconstructMcuRowFast(const DecodeContext &ctx, CoefficientRows &coefficien
         const size_t first = size_t{firstMcu} * l.mcuWidthBlocks;
         const size_t end = std::min(size_t{endMcu} * l.mcuWidthBlocks, blocks);
         uint8_t *dest = sampleRows[c] + static_cast<size_t>(stripRow) * w * 8;
-        for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r) {
-            int32_t *row = coefficients.rows[c] + r * w * 8;
-            const uint8_t *kind = kinds.kinds[c] + r * blocks;
-            uint8_t *out = dest + r * 8 * w;
-            for (size_t j = first; j < end;) {
-                int32_t *block = row + 64 * j;
-                if (kind[j] == kBlockDcOnly) {
-                    fillDcOnly(block[0], out + 8 * j, w);
-                    ++j;
-                } else if (kind[j] == kBlockWide) {
-                    int32_t work[64];
-                    std::memcpy(work, block, sizeof work);
-                    std::memset(block, 0, sizeof work);
-                    inverseDctWide(work);
-                    storeSamples(work, out + 8 * j, w);
-                    ++j;
-                } else {
-                    const uint32_t count = j + 1 < end && kind[j + 1] == kBlockNarrow ? 2 : 1;
-                    kernels.idctNarrow(block, count, out + 8 * j, w);
-                    j += count;
-                }
-            }
-        }
+        for (uint32_t r = 0; r < l.mcuHeightBlocks; ++r)
+            reconstructBlockRow(coefficients.rows[c] + r * w * 8, kinds.kinds[c] + r * blocks, kernels,
+                                dest + r * 8 * w, static_cast<ptrdiff_t>(w), first, end);
     }
 }
 

@@ -7,7 +7,7 @@
 
 namespace jpg {
 
-void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride) {
+void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride) {
     if (count == 2)
         idctNarrowBlocks<Lanes<256>>(blocks, out, stride);
     else

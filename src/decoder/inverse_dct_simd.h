@@ -60,7 +60,7 @@ struct Lanes<128> {
         for (int i = 0; i < 64; i += 4) _mm_storeu_si128(reinterpret_cast<__m128i *>(block + i), _mm_setzero_si128());
     }
     // Stores rows n and n + 1 (packed bytes) of the block(s).
-    static void storeRows(V packed, uint8_t *out, size_t stride) {
+    static void storeRows(V packed, uint8_t *out, ptrdiff_t stride) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out), packed);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(out + stride), _mm_unpackhi_epi64(packed, packed));
     }
@@ -105,7 +105,7 @@ struct Lanes<256> {
     }
     // Rows n and n + 1 of both blocks: the second block's 8 bytes right of
     // the first's.
-    static void storeRows(V packed, uint8_t *out, size_t stride) {
+    static void storeRows(V packed, uint8_t *out, ptrdiff_t stride) {
         const V ordered = _mm256_permute4x64_epi64(packed, 0xD8);  // rows n of both, then rows n + 1
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out), _mm256_castsi256_si128(ordered));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(out + stride), _mm256_extracti128_si256(ordered, 1));
@@ -180,7 +180,7 @@ inline void kernelPass(V r[8]) {
 // The whole transform of the block(s) at `blocks`, level shift and clamp;
 // the blocks are cleared.
 template <class L>
-inline void idctNarrowBlocks(int32_t *blocks, uint8_t *out, size_t stride) {
+inline void idctNarrowBlocks(int32_t *blocks, uint8_t *out, ptrdiff_t stride) {
     using V = typename L::V;
     V r[8];
     for (int y = 0; y < 8; ++y) r[y] = L::loadRow(blocks, y);

@@ -6,7 +6,7 @@
 
 namespace jpg {
 
-void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, size_t stride) {
+void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride) {
     for (uint32_t b = 0; b < count; ++b) idctNarrowBlocks<Lanes<128>>(blocks + 64 * b, out + 8 * b, stride);
 }
 

@@ -86,9 +86,4 @@ void arrangeColumns(const StripWriter &writer, ArrangedRows at, uint32_t rows, u
         for (uint32_t x = firstPixel; x < endPixel; ++x) std::swap(at.top[3 * x], at.top[3 * x + 2]);
 }
 
-Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows) {
-    arrangeStripRows(writer, strip, rows);
-    return writeArrangedRows(writer, strip, firstRow, rows);
-}
-
 }  // namespace jpg

@@ -1,6 +1,7 @@
 // Where the import's decoded strips go: a BMP file in one of three row
-// orders, or a binary netpbm file. The strip is always handed over as BMP
-// rows (B, G, R or grey, each row padded to the BMP stride), top row first.
+// orders, or a binary netpbm file. The decoder makes BMP rows (B, G, R or
+// grey, each row padded to the BMP stride) and arranges them into the order
+// and form of the file, in place or as it makes them; then they are written.
 #ifndef JPG_DECODER_STRIP_WRITER_H
 #define JPG_DECODER_STRIP_WRITER_H
 
@@ -41,15 +42,12 @@ struct StripWriter {
 Result startPicture(StripWriter &writer, const OpenFile &file, uint16_t width, uint16_t height,
                     int32_t colourMode, PictureLayout layout);
 
-// Writes `rows` rows of the picture, `firstRow` (from the top) the first,
-// from `strip`, which it may change: arrangeStripRows, then writeArrangedRows.
-Result writePictureRows(const StripWriter &writer, uint8_t *strip, uint32_t firstRow, uint32_t rows);
-// The two halves of writePictureRows, so that a thread other than the
-// writing one can arrange the rows: puts the strip's rows into the order and
-// form of the file (bottom row first, netpbm rows) in place ...
-void arrangeStripRows(const StripWriter &writer, uint8_t *strip, uint32_t rows);
-// ... and writes an arranged strip.
+// Writes `rows` arranged rows of the picture (in the order and form of the
+// file), `firstRow` (from the top) the first.
 Result writeArrangedRows(const StripWriter &writer, const uint8_t *strip, uint32_t firstRow, uint32_t rows);
+// Arranges a strip of BMP rows, top row first, in place: bottom row first,
+// or netpbm rows.
+void arrangeStripRows(const StripWriter &writer, uint8_t *strip, uint32_t rows);
 
 // Rows made straight into their arranged places: row r of a block of
 // `rows` rows that writeArrangedRows takes lies at top + r x step.
