@@ -264,11 +264,13 @@ struct Slot {
 };
 
 // Two threads: a worker decodes the entropy-coded data a slot at a time into
-// a ring of four slots, as far ahead as the ring allows, and hands each
-// over; the caller reconstructs the strips of the slot it comes to, item by
-// item, and writes the slots in order. While the ring is full, the worker
-// reconstructs items of the slots handed over, oldest first, so that the
-// two threads share the work as the time each part takes dictates. A slot holds as many whole strips as fit, with their coefficients,
+// a ring of four slots and hands each over; the caller reconstructs what is
+// left of the strips of the slot it comes to, item by item, and writes the
+// slots in order. The worker reconstructs a slot it has just decoded itself
+// while the caller is busy (its coefficients are at hand), and leaves it to
+// a caller that waits for it; while the ring is full it reconstructs items of
+// the slots handed over, oldest first. So the two threads share the work as
+// the time each part takes dictates. A slot holds as many whole strips as fit, with their coefficients,
 // in about 512 KB, so that narrow strips do not cost a hand-over each.
 // Memory stays that of a few strips whatever the height.
 struct StripRing {
@@ -285,6 +287,7 @@ struct StripRing {
     uint32_t mcusPerGroup = 1, groupsPerStrip = 1, itemsPerClaim = 1;
     Semaphore free{kSlots}, full{0};
     std::atomic<bool> cancelled{false};
+    std::atomic<bool> callerWaiting{false};  // for the next slot: the caller has nothing else to do
 
     DecodeContext *ctx = nullptr;
     const DecoderKernels *kernels = nullptr;
@@ -382,8 +385,8 @@ struct StripRing {
         return false;
     }
 
-    // The worker: decodes every slot in order, as far ahead of the caller as
-    // the ring allows, as long as the caller wants them.
+    // The worker: decodes every slot in order, as long as the caller wants
+    // them.
     static void decodeSlots(void *context) {
         auto *ring = static_cast<StripRing *>(context);
         const uint32_t slotCount = ring->slotCount;
@@ -391,9 +394,16 @@ struct StripRing {
             if (!ring->helpUntilFree(n)) ring->free.wait();
             if (ring->cancelled) return;
             ring->decodeSlot(n);
-            const bool failed = ring->slots[n % kSlots].readFailed;
+            Slot &slot = ring->slots[n % kSlots];
+            const bool failed = slot.readFailed;
+            const bool callerIdle = ring->callerWaiting.load(std::memory_order_relaxed);
             ring->full.post();
             if (failed) return;
+            // A caller still busy with the slots before finds this one made:
+            // its coefficients are at hand on this thread now.
+            if (!callerIdle)
+                while (ring->reconstructClaim(slot, ring->work[1])) {
+                }
         }
         // Then it helps with the last slots.
         for (uint32_t h = slotCount > kSlots ? slotCount - kSlots : 0; h < slotCount; ++h)
@@ -422,7 +432,9 @@ Result decodeStripsThreaded(StripRing &ring, const StripWriter &writer, bool &st
     // before it is joined.
     CancelOnExit cancel{ring};
     for (uint32_t n = 0; n < ring.slotCount; ++n) {
+        ring.callerWaiting.store(true, std::memory_order_relaxed);
         ring.full.wait();
+        ring.callerWaiting.store(false, std::memory_order_relaxed);
         Slot &slot = ring.slots[n % StripRing::kSlots];
         if (slot.readFailed) return Result::IoError;
         while (ring.reconstructClaim(slot, ring.work[0])) {
