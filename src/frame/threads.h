@@ -59,7 +59,9 @@ public:
     Semaphore &operator=(const Semaphore &) = delete;
 
     bool ok() const { return ok_; }
-    // Waits until the count is positive, then lowers it by one.
+    // Waits until the count is positive, then lowers it by one. The other
+    // thread usually posts within microseconds, so it spins for a moment
+    // before it sleeps: a sleep and a wake-up cost more than that.
     void wait();
     // Lowers the count by one when it is positive, without waiting: false
     // when it was zero.
@@ -73,7 +75,7 @@ private:
 #else
     pthread_mutex_t mutex_;
     pthread_cond_t ready_;
-    uint32_t count_ = 0;
+    std::atomic<uint32_t> count_{0};  // changed under the mutex, read outside it while spinning
 #endif
     bool ok_ = false;
 };
