@@ -8,9 +8,10 @@
 // then claimed a few MCUs at a time by whichever thread is free. The back
 // end adds every MCU's DC values to the preview, Huffman-codes the row and
 // writes the bytes. On one thread the steps alternate over one slot; on
-// two, the front end runs ahead by at most kQueuedRows slots: it transforms
-// the row it has just filled until the back end, done with the row before,
-// joins in, so the transforms go to whichever thread has time for them.
+// two, the front end runs ahead by at most kQueuedRows slots, and the back
+// end transforms each row it comes to; when the front end finds no free
+// slot it helps with the oldest rows' transforms, so the transforms go to
+// whichever thread has time for them.
 #include <atomic>
 #include <cstring>
 
@@ -214,12 +215,33 @@ struct RowQueue {
         }
     }
 
+    // Transforms one chunk of the oldest of the `filledRows` rows filled so
+    // far that has MCUs left to claim; false when none has. A row that was
+    // coded has none, and only this thread refills a slot.
+    bool helpTransform(uint32_t filledRows) {
+        Pipeline &p = *pipeline;
+        for (uint32_t back = filledRows < kQueuedRows ? filledRows : kQueuedRows; back > 0; --back) {
+            RowSlot &slot = p.slots[(filledRows - back) % kQueuedRows];
+            uint32_t first = 0, end = 0;
+            if (!slot.transforms.claim(first, end)) continue;
+            p.transformMcus(slot, first, end);
+            slot.transforms.finish(end - first);
+            return true;
+        }
+        return false;
+    }
+
     // The front end, on the caller's thread: fills rows until the last
-    // strip or a failure.
+    // strip or a failure. It transforms only while no slot is free: the
+    // back end, which transforms each row it codes, has fallen behind.
     Result fillRows(uint32_t strips) {
         Pipeline &p = *pipeline;
         for (uint32_t n = 0;; ++n) {
-            empty.wait();
+            while (!empty.tryWait())
+                if (!helpTransform(n)) {
+                    empty.wait();
+                    break;
+                }
             RowSlot &slot = p.slots[n % kQueuedRows];
             slot.result = writeFailed.load() ? Result::IoError : p.fillSlot(slot);
             slot.last = slot.result != Result::Ok || n + 1 == strips;
@@ -227,8 +249,11 @@ struct RowQueue {
             const Result result = slot.result;
             const bool last = slot.last;
             filled.post();
-            p.shareTransforms(slot);
-            if (last) return result;
+            if (last) {
+                while (helpTransform(n + 1)) {
+                }
+                return result;
+            }
         }
     }
 };
