@@ -101,11 +101,12 @@ struct BlockRowBuffers {
             k.kinds[c] = kinds[c] ? kinds[c].get() + i * kindStep[c] : nullptr;
         return k;
     }
-    // Bytes of one MCU row.
+    // Bytes of one MCU row: per block of 8 samples' width, 64 coefficients
+    // and a kind.
     static uint64_t rowBytes(const DecodeContext &ctx) {
         uint64_t bytes = 0;
         for (uint32_t c = 0; c < ctx.scanComponents; ++c)
-            bytes += uint64_t{ctx.comp[c].mcuHeightBlocks} * ctx.comp[c].paddedWidth * 33;
+            bytes += uint64_t{ctx.comp[c].mcuHeightBlocks} * (ctx.comp[c].paddedWidth / 8) * (64 * sizeof(int32_t) + 1);
         return bytes;
     }
 };
@@ -270,9 +271,10 @@ struct Slot {
 // while the caller is busy (its coefficients are at hand), and leaves it to
 // a caller that waits for it; while the ring is full it reconstructs items of
 // the slots handed over, oldest first. So the two threads share the work as
-// the time each part takes dictates. A slot holds as many whole strips as fit, with their coefficients,
-// in about 512 KB, so that narrow strips do not cost a hand-over each.
-// Memory stays that of a few strips whatever the height.
+// the time each part takes dictates. A slot holds as many whole strips as
+// fit, with their coefficients, in about 512 KB, so that narrow strips do
+// not cost a hand-over each. Memory stays that of a few strips whatever the
+// height.
 struct StripRing {
     static constexpr uint32_t kSlots = 4;
     static constexpr uint64_t kSlotBytes = 512 * 1024;
@@ -306,9 +308,7 @@ struct StripRing {
         slotCount = (strips + stripsPerSlot - 1) / stripsPerSlot;
         // The columns of a one-component scan are split only where its
         // samples are the pixels.
-        const ComponentLayout &first = context.comp[0];
-        const bool split =
-            context.scanComponents > 1 || (first.hSamp == context.maxH && first.vSamp == context.maxV);
+        const bool split = context.scanComponents > 1 || samplesArePixels(context);
         // A group is a whole number of the conversion kernels' 32 pixels
         // where the MCU width allows.
         const uint32_t mcus = context.mcusPerRow;
@@ -474,9 +474,10 @@ Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *stat
     StripRing ring;
     Slot &single = ring.slots[0];
     const uint32_t stripCount = (ctx.mcuRows + blockRowsPerStrip(ctx) - 1) / blockRowsPerStrip(ctx);
-    if (threaded ? !ring.make(ctx, stages, writer, stripBytes, stripCount)
-                 : !single.blocks.make(ctx, stages, blockRowsPerStrip(ctx)) || !ring.work[0].make(ctx) || !single.rows.make(stripBytes))
-        return Result::NoMemory;
+    const bool made = threaded ? ring.make(ctx, stages, writer, stripBytes, stripCount)
+                               : single.blocks.make(ctx, stages, blockRowsPerStrip(ctx)) && ring.work[0].make(ctx) &&
+                                     single.rows.make(stripBytes);
+    if (!made) return Result::NoMemory;
     LockedBlock<uint8_t> input;
     if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
 
