@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
             DecoderState state;
             if (jpg::initDecoderState(&state) == jpg::Result::Ok) {
                 jpg::HeaderFacts info;
-                const jpg::Result r = jpg::readHeaders(file.get(), &state, info);
+                jpg::ByteSource source = jpg::ByteSource::ofFile(file.get());
+                const jpg::Result r = jpg::readHeaders(source, &state, info);
                 if (r == jpg::Result::Ok && (state.frameComponents == 0 || state.scanComponents == 0))
                     __builtin_trap();
                 jpg::freeDecoderTables(&state);

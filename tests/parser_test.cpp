@@ -30,13 +30,27 @@ Parsed parse(const Bytes &file) {
     uint8_t soi[2];
     _lread(f.get(), soi, 2);
     EXPECT_EQ(jpg::initDecoderState(&p.state), Result::Ok);
-    p.result = jpg::readHeaders(f.get(), &p.state, p.info);
+    jpg::ByteSource source = jpg::ByteSource::ofFile(f.get());
+    p.result = jpg::readHeaders(source, &p.state, p.info);
     for (int t = 0; t < 4; ++t) {
         std::memcpy(&p.dc[t], p.state.dcTables[t], sizeof p.dc[t]);
         std::memcpy(&p.ac[t], p.state.acTables[t], sizeof p.ac[t]);
     }
     p.position = _llseek(f.get(), 0, FILE_CURRENT);
     jpg::freeDecoderTables(&p.state);
+
+    // The same bytes read in place from memory give the same verdict, the
+    // same record and the same position.
+    DecoderState fromMemory{};
+    jpg::HeaderFacts memoryInfo;
+    EXPECT_EQ(jpg::initDecoderState(&fromMemory), Result::Ok);
+    jpg::ByteSource memory = jpg::ByteSource::ofMemory(file.data(), file.size());
+    memory.position = 2;
+    EXPECT_EQ(jpg::readHeaders(memory, &fromMemory, memoryInfo), p.result);
+    EXPECT_STREQ(memoryInfo.reason != nullptr ? memoryInfo.reason : "", p.info.reason != nullptr ? p.info.reason : "");
+    EXPECT_EQ(static_cast<long>(memory.position), p.position);
+    EXPECT_EQ(std::memcmp(&fromMemory, &p.state, offsetof(DecoderState, dcTables)), 0);
+    jpg::freeDecoderTables(&fromMemory);
     return p;
 }
 

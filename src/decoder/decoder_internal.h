@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
 #include "decoder/strip_writer.h"
 #include "frame/call_options.h"
@@ -50,11 +51,11 @@ struct HeaderFacts {
 
 // ---- marker parser ------------------------------------------------------
 
-// Everything a segment reader works with: the file (just after the marker
+// Everything a segment reader works with: the source (just after the marker
 // code), the record, the scratch block (large enough for any segment body)
 // and the parser's side information.
 struct HeaderReader {
-    HFILE file;
+    ByteSource *source;
     DecoderState *state;
     uint8_t *scratch;
     HeaderFacts *facts;
@@ -63,9 +64,9 @@ struct HeaderReader {
 constexpr uint32_t kScratchBytes = 65536;
 
 // Reads marker segments from just after FF D8 up to and including the first
-// scan header. Ok with the file positioned at the entropy-coded data;
+// scan header. Ok with the source positioned at the entropy-coded data;
 // Malformed or Unsupported (facts.reason says why), IoError or NoMemory.
-Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts);
+Result readHeaders(ByteSource &source, DecoderState *state, HeaderFacts &facts);
 
 Result readFrameHeader(HeaderReader &r);
 Result readHuffmanTables(HeaderReader &r);

@@ -505,7 +505,8 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
         headers.reason = "out of memory";
         return Result::NoMemory;
     }
-    const Result read = readHeaders(jpeg.get(), &owned.state, headers);
+    ByteSource source = ByteSource::ofFile(jpeg.get());
+    const Result read = readHeaders(source, &owned.state, headers);
     if (read != Result::Ok && headers.reason == nullptr) headers.reason = "the headers cannot be read";
     return read;
 }

@@ -18,7 +18,7 @@ Result refuse(HeaderReader &r, Result result, const char *reason) {
 
 // Reads one byte; Malformed at the end of the file.
 Result readByte(HeaderReader &r, uint8_t &byte) {
-    const UINT got = _lread(r.file, &byte, 1);
+    const UINT got = readSource(*r.source, &byte, 1);
     if (got == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (got != 1) return refuse(r, Result::Malformed, "the file ends before the image data");
     return Result::Ok;
@@ -28,14 +28,14 @@ Result readByte(HeaderReader &r, uint8_t &byte) {
 // block (which holds any legal body).
 Result readBody(HeaderReader &r, uint32_t &bodyLength) {
     uint8_t length[2];
-    const UINT got = _lread(r.file, length, 2);
+    const UINT got = readSource(*r.source, length, 2);
     if (got == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (got != 2) return refuse(r, Result::Malformed, "the file ends inside a marker segment");
     const uint32_t l = be16(length);
     if (l < 2) return refuse(r, Result::Malformed, "a marker segment has a length below 2");
     bodyLength = l - 2u;
     if (bodyLength == 0) return Result::Ok;
-    const UINT body = _lread(r.file, r.scratch, bodyLength);
+    const UINT body = readSource(*r.source, r.scratch, bodyLength);
     if (body == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (body != bodyLength) return refuse(r, Result::Malformed, "a marker segment runs past the end of the file");
     return Result::Ok;
@@ -216,7 +216,7 @@ Result readScanHeader(HeaderReader &r) {
 
 Result readRestartInterval(HeaderReader &r) {
     uint8_t field[4];
-    const UINT got = _lread(r.file, field, 4);
+    const UINT got = readSource(*r.source, field, 4);
     if (got == HFILE_ERROR_COUNT) return refuse(r, Result::IoError, "the file cannot be read");
     if (got != 4) return refuse(r, Result::Malformed, "the file ends inside a marker segment");
     if (be16(field) != 4) return refuse(r, Result::Malformed, "the restart interval segment's length is not 4");
@@ -250,13 +250,13 @@ Result skipSegment(HeaderReader &r) {
     return readBody(r, n);
 }
 
-Result readHeaders(HFILE file, DecoderState *state, HeaderFacts &facts) {
+Result readHeaders(ByteSource &source, DecoderState *state, HeaderFacts &facts) {
     LockedBlock<uint8_t> bytes;
     if (!bytes.make(kScratchBytes)) {
         facts.reason = "out of memory";
         return Result::NoMemory;
     }
-    HeaderReader r{file, state, bytes.get(), &facts};
+    HeaderReader r{&source, state, bytes.get(), &facts};
     for (;;) {
         // Find the next marker: an FF, any fill FFs, then a code other than 00.
         uint8_t code = 0;
