@@ -39,6 +39,18 @@ typedef struct JpgToolOptions {
                          for pictures of about a megapixel or more on a machine
                          of several processors); 2 or more: two */
     int32_t rowOrder; /* JPG_TOOL_ROWS_*: the row order of BMP files */
+    int32_t sync;     /* 1: each new file is forced to the disk before it replaces the
+                         old one, and its directory after, so that a power cut leaves
+                         the old file or the whole new one; 0 (default): not */
+    /* Told of every temporary file the library makes for the call (outputs
+     * being written, copies of standard streams): temporaryFile(context,
+     * path, 1) right after it is created, (context, path, 0) once it is gone.
+     * Called on the thread that made the file, which may be a worker of a
+     * batch. A program that removes temporary files when a signal ends it
+     * keeps its list this way; the library keeps none and installs no
+     * handler. Null (default): nobody is told. */
+    void (*temporaryFile)(void *context, const char *path, int32_t exists);
+    void *temporaryFileContext;
 } JpgToolOptions;
 
 /* Kernel sets. Every set writes the same bytes; they differ in speed. A set

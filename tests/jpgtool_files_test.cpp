@@ -1,10 +1,17 @@
 // jpgtool on ordinary files: standard BMP row order both ways, netpbm files,
 // standard streams and batches, through the built tool.
+#include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 
 #include "jpg.h"
+#include "jpg_tool.h"
 #include "test_util.h"
 
 using namespace testutil;
@@ -61,6 +68,16 @@ testing::AssertionResult rightWayUp(const Image &decoded, const Image &source) {
 }
 
 std::string text(const Bytes &bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// Entries of a directory (. and .. aside).
+size_t directoryEntries(const char *path) {
+    size_t n = 0;
+    if (DIR *d = ::opendir(path)) {
+        while (const dirent *e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
 
 }  // namespace
 
@@ -222,4 +239,144 @@ TEST(JpgtoolFiles, BatchWithBrokenFilesAmongGoodOnes) {
     EXPECT_EQ(back.entries(), (std::vector<std::string>{"cut.ppm", "p0.ppm", "p1.ppm", "p2.pgm", "p3.ppm", "p4.ppm"}));
     ASSERT_EQ(tool("import " + out.file("p2.jpg") + " " + alone.file("p2.pgm")), 0);
     EXPECT_EQ(readFile(back.file("p2.pgm")), readFile(alone.file("p2.pgm")));
+}
+
+namespace {
+
+// Starts jpgtool with `arguments`, its standard input the read end of a
+// pipe that the caller writes and its environment's TMPDIR `tmp`; returns
+// its process id, and the pipe's write end in `input`.
+pid_t startTool(const std::vector<std::string> &arguments, const std::string &tmp, int &input) {
+    int fds[2];
+    if (::pipe(fds) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(fds[0], 0);
+        ::close(fds[0]);
+        ::close(fds[1]);
+        ::setenv("TMPDIR", tmp.c_str(), 1);
+        std::vector<char *> argv{const_cast<char *>(kTool.c_str())};
+        for (const std::string &a : arguments) argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(kTool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(fds[0]);
+    input = fds[1];
+    return child;
+}
+
+// Waits (at most about 10 s) until `dir` holds an entry whose name starts
+// with `prefix`.
+bool appears(const TempDir &dir, const std::string &prefix) {
+    for (int i = 0; i < 1000; ++i) {
+        for (const std::string &name : dir.entries())
+            if (name.rfind(prefix, 0) == 0) return true;
+        ::usleep(10000);
+    }
+    return false;
+}
+
+}  // namespace
+
+// Whatever signal ends jpgtool while it writes, no temporary file stays
+// behind, in $TMPDIR or beside the output, and it dies of that signal as
+// cjpeg and djpeg do (a closed pipe: status 141 in a shell).
+TEST(JpgtoolFiles, SignalsLeaveNoTemporaryFileBehind) {
+    TempDir dir, tmp;
+    // Noise: a JPEG file far larger than a pipe holds.
+    Image noise = photoImage(1200, 900, 3);
+    uint32_t random = 1;
+    for (uint8_t &v : noise.pixels) v = static_cast<uint8_t>((random = random * 1103515245u + 12345u) >> 24);
+    const Bytes ppm = pnmBytes(noise);
+    writeFile(dir.file("big.ppm"), ppm);
+    ASSERT_EQ(tool("export " + dir.file("big.ppm") + " " + dir.file("big.jpg")), 0);
+    const std::vector<std::string> inputs = dir.entries();
+    const std::string env = "TMPDIR=" + tmp.path() + " ";
+    for (const std::string &pipeline :
+         {env + kTool + " export " + dir.file("big.ppm") + " - | head -c 10 >/dev/null; exit ${PIPESTATUS[0]}",
+          "cat " + dir.file("big.jpg") + " | " + env + kTool + " import - - | head -c 10 >/dev/null; exit ${PIPESTATUS[1]}"}) {
+        EXPECT_EQ(run("bash -c '" + pipeline + "'"), 141) << pipeline;
+        EXPECT_TRUE(tmp.entries().empty()) << pipeline;
+        EXPECT_EQ(dir.entries(), inputs) << pipeline;
+    }
+    // A picture that arrives slowly on standard input: the output is being
+    // written (its temporary file exists) when the signal comes.
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        int input = -1;
+        const pid_t child = startTool({"export", "-", dir.file("out.jpg")}, tmp.path(), input);
+        ASSERT_GT(child, 0);
+        ASSERT_EQ(::write(input, ppm.data(), ppm.size() / 2), static_cast<ssize_t>(ppm.size() / 2));
+        EXPECT_TRUE(appears(dir, ".jpg-part-")) << signal;
+        ::kill(child, signal);
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        ::close(input);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << signal << " " << status;
+        EXPECT_EQ(dir.entries(), inputs) << signal;
+        EXPECT_TRUE(tmp.entries().empty()) << signal;
+    }
+}
+
+// Statuses and messages say what happened: a standard output that cannot
+// be written, a stream that ends early, a directory among the inputs, a
+// netpbm comment anywhere in the header, batch records without names, and
+// no descriptor left open by a failed import to standard output.
+TEST(JpgtoolFiles, StatusesAndMessagesSayWhatHappened) {
+    TempDir dir;
+    const Image picture = photoImage(40, 24, 3);
+    writeFile(dir.file("in.ppm"), pnmBytes(picture));
+    ASSERT_EQ(tool("export " + dir.file("in.ppm") + " " + dir.file("in.jpg")), 0);
+    std::string error;
+    EXPECT_EQ(tool("info " + dir.file("in.jpg") + " >/dev/full", &error), 1);
+    EXPECT_NE(error.find("standard output: cannot be written"), std::string::npos) << error;
+    EXPECT_EQ(run("head -c 1000 " + dir.file("in.ppm") + " | " + kTool + " export - " + dir.file("cut.jpg"), &error), 1);
+    EXPECT_NE(error.find("standard input: the file ends before its last row"), std::string::npos) << error;
+    EXPECT_FALSE(fileExists(dir.file("cut.jpg")));
+
+    TempDir out;
+    ASSERT_EQ(::mkdir(dir.file("folder.ppm").c_str(), 0700), 0);
+    EXPECT_EQ(tool("export -d " + out.path() + " " + dir.file("folder.ppm") + " " + dir.file("in.ppm"), &error), 1);
+    EXPECT_NE(error.find("folder.ppm: is a directory"), std::string::npos) << error;
+    EXPECT_NE(error.find("1 of 2 files converted"), std::string::npos) << error;
+    EXPECT_EQ(error.find("-nan"), std::string::npos) << error;
+    EXPECT_EQ(readFile(out.file("in.jpg")), readFile(dir.file("in.jpg")));
+    EXPECT_EQ(tool("export " + dir.file("folder.ppm") + " " + dir.file("x.jpg"), &error), 1);
+    EXPECT_NE(error.find("folder.ppm: is a directory"), std::string::npos) << error;
+
+    // Comments anywhere before the raster, inside a number too.
+    const Bytes plain = pnmBytes(photoImage(1, 1, 3));
+    std::string header = "P6\n1#width\n 1\n#maxval next\n255#end\n";
+    Bytes commented(header.begin(), header.end());
+    commented.insert(commented.end(), plain.end() - 3, plain.end());
+    writeFile(dir.file("plain.ppm"), plain);
+    writeFile(dir.file("commented.ppm"), commented);
+    ASSERT_EQ(tool("export " + dir.file("plain.ppm") + " " + dir.file("plain.jpg")), 0);
+    EXPECT_EQ(tool("export " + dir.file("commented.ppm") + " " + dir.file("commented.jpg"), &error), 0) << error;
+    EXPECT_EQ(readFile(dir.file("commented.jpg")), readFile(dir.file("plain.jpg")));
+
+    JpgToolConversion records[2] = {};
+    records[0].output = "x.bmp";
+    records[1].input = "x.jpg";
+    JpgToolOutcome outcomes[2];
+    jpgToolConvertBatch(records, outcomes, 2, nullptr, nullptr, nullptr);
+    for (const JpgToolOutcome &o : outcomes) {
+        EXPECT_EQ(o.status, 1);
+        EXPECT_STREQ(o.message, "nothing to convert");
+    }
+
+    // Ten failed imports to standard output leave no descriptor open.
+    const auto openDescriptors = [] { return directoryEntries("/proc/self/fd"); };
+    writeFile(dir.file("bad.jpg"), {0xFF, 0xD8, 0xFF, 0x00});
+    const size_t before = openDescriptors();
+    for (int i = 0; i < 10; ++i) {
+        JpgToolConversion c{};
+        c.direction = JPG_TOOL_IMPORT;
+        const std::string bad = dir.file("bad.jpg");
+        c.input = bad.c_str();
+        c.output = JPG_TOOL_STANDARD_STREAM;
+        JpgToolOutcome outcome;
+        EXPECT_EQ(jpgToolConvert(&c, nullptr, &outcome), 1);
+    }
+    EXPECT_EQ(openDescriptors(), before);
 }

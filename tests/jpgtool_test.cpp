@@ -67,7 +67,7 @@ TEST(Jpgtool, RefusalsNameTheFileAndTheReason) {
         {"import " + dir.file("missing.jpg") + " " + dir.file("x.bmp"), "missing.jpg: cannot be opened"},
         {"export " + dir.file("sixteen.bmp") + " " + dir.file("x.jpg"), "sixteen.bmp: 16-bit BMP files are not supported"},
         {"export " + bmp + " " + bmp, "is the source itself"},
-        {"export " + bmp + " " + dir.file("no/such/dir.jpg"), "the JPEG file could not be written"},
+        {"export " + bmp + " " + dir.file("no/such/dir.jpg"), "dir.jpg: cannot be written"},
         {"export " + bmp, "usage"},
         {"export " + bmp + " " + dir.file("x.jpg") + " --level", "--level"},
         {"frobnicate", "unknown command"},

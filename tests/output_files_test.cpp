@@ -3,10 +3,13 @@
 // they replace.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
+#include <utility>
 
 #include "frame/conventions.h"
 #include "jpg.h"
@@ -187,20 +190,20 @@ TEST(OutputFiles, TwoProcessesWritingOneDestination) {
 }
 
 // The scratch file a caller makes in a directory of its choice.
-TEST(OutputFiles, TemporaryFileIsNewPrivateOnAskingAndGoesWithItsOwner) {
+TEST(OutputFiles, TemporaryFileIsNewPrivateAndGoesWithItsOwner) {
     const Umask mask(022);
     TempDir dir;
     std::string kept;
     {
         jpg::TemporaryFile a;
         jpg::TemporaryFile b;
-        ASSERT_TRUE(a.createIn(dir.path(), "copy-", true));
+        ASSERT_TRUE(a.createIn(dir.path(), "copy-"));
         ASSERT_TRUE(b.createIn(dir.path() + "/", "copy-"));
         EXPECT_NE(a.path(), b.path());
         EXPECT_EQ(a.path().rfind(dir.file("copy-"), 0), 0u) << a.path();
         EXPECT_EQ(a.path().size(), dir.file("copy-").size() + 12);
         EXPECT_EQ(modeOf(a.path()), 0600u);
-        EXPECT_EQ(modeOf(b.path()), 0644u);
+        EXPECT_EQ(modeOf(b.path()), 0600u);
         EXPECT_TRUE(a.file().writeAll("data", 4));
         EXPECT_EQ(readFile(a.path()), (Bytes{'d', 'a', 't', 'a'}));
         kept = b.path();
@@ -229,4 +232,129 @@ TEST(OutputFiles, TemporaryFileIsNewPrivateOnAskingAndGoesWithItsOwner) {
     jpg::TemporaryFile missing;
     EXPECT_FALSE(missing.createIn(dir.file("no/such/dir"), "x"));
     EXPECT_EQ(jpg::faults::heldFiles(), 0);
+}
+
+namespace {
+
+// What a call's watch saw: every temporary file with its mode at creation,
+// and the files still there.
+struct Watched {
+    std::vector<std::pair<std::string, unsigned>> created;
+    std::vector<std::string> open;
+    static void note(void *context, const char *path, int32_t exists) {
+        auto &w = *static_cast<Watched *>(context);
+        if (exists != 0) {
+            w.created.emplace_back(path, modeOf(path));
+            w.open.push_back(path);
+        } else {
+            w.open.erase(std::remove(w.open.begin(), w.open.end(), path), w.open.end());
+        }
+    }
+};
+
+// Runs `body` as the unprivileged user `nobody` in a child process (when
+// this one is root), and returns the child's exit status.
+template <typename Body>
+int asUnprivileged(Body body) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::getuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(99);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 98;
+}
+
+}  // namespace
+
+// A temporary output is its owner's alone from the moment it exists, takes
+// its final mode just before it replaces the destination, fits beside any
+// name that fits, and a file the caller may not write is never replaced.
+TEST(OutputFiles, PrivateUntilInPlaceAndNeverOverAWriteProtectedFile) {
+    const Umask mask(022);
+    TempDir dir;
+    const std::string bmp = dir.file("in.bmp");
+    writeFile(bmp, bmpBytes(photoImage(40, 30, 3)));
+    ASSERT_EQ(iExportJPG(bmp.c_str(), dir.file("in.jpg").c_str(), 1, 3), 0);
+
+    JpgToolOptions options;
+    jpgToolDefaultOptions(&options);
+    Watched watched;
+    options.temporaryFile = &Watched::note;
+    options.temporaryFileContext = &watched;
+    const std::string longName = dir.file(std::string(245, 'n') + ".bmp");
+    writeFile(dir.file("private.jpg"), {1});
+    ASSERT_EQ(::chmod(dir.file("private.jpg").c_str(), 0600), 0);
+    const struct {
+        int32_t direction;
+        std::string input, output;
+        unsigned mode;
+    } cases[] = {
+        {JPG_TOOL_IMPORT, dir.file("in.jpg"), dir.file("new.bmp"), 0644},
+        {JPG_TOOL_EXPORT, bmp, dir.file("private.jpg"), 0600},
+        {JPG_TOOL_IMPORT, dir.file("in.jpg"), longName, 0644},
+    };
+    for (const auto &c : cases) {
+        JpgToolConversion conversion{};
+        conversion.direction = c.direction;
+        conversion.input = c.input.c_str();
+        conversion.output = c.output.c_str();
+        conversion.thumbnailLayout = 1;
+        conversion.compressionLevel = 3;
+        JpgToolOutcome outcome;
+        watched.created.clear();
+        EXPECT_EQ(jpgToolConvert(&conversion, &options, &outcome), 0) << c.output << ": " << outcome.message;
+        ASSERT_EQ(watched.created.size(), 1u) << c.output;
+        EXPECT_EQ(watched.created[0].second, 0600u) << c.output;
+        EXPECT_TRUE(watched.open.empty());
+        EXPECT_EQ(modeOf(c.output), c.mode) << c.output;
+    }
+
+    // A write-protected destination, for a caller that may not write it: the
+    // import says 2, the export 1, and nothing changes. A link to such a
+    // file is judged by itself, and replaced.
+    TempDir shared;
+    ASSERT_EQ(::chmod(shared.path().c_str(), 0777), 0);
+    const std::string jpeg = shared.file("in.jpg"), protectedFile = shared.file("protected.bmp");
+    ASSERT_EQ(run("cp " + dir.file("in.jpg") + " " + bmp + " " + shared.path()), 0);
+    writeFile(protectedFile, {7});
+    ASSERT_EQ(::chmod(protectedFile.c_str(), 0444), 0);
+    ASSERT_EQ(::symlink(protectedFile.c_str(), shared.file("link.bmp").c_str()), 0);
+    const int child = asUnprivileged([&] {
+        if (iImportJPG(jpeg.c_str(), protectedFile.c_str()) != JPG_IMPORT_REFUSED) return 1;
+        if (iExportJPG(shared.file("in.bmp").c_str(), protectedFile.c_str(), 1, 3) != JPG_EXPORT_FAILED) return 2;
+        if (iImportJPG(jpeg.c_str(), shared.file("link.bmp").c_str()) != JPG_IMPORT_OK) return 3;
+        return 0;
+    });
+    EXPECT_EQ(child, 0);
+    EXPECT_EQ(readFile(protectedFile), Bytes{7});
+    struct stat st {};
+    ASSERT_EQ(::lstat(shared.file("link.bmp").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(shared.entries(), (std::vector<std::string>{"in.bmp", "in.jpg", "link.bmp", "protected.bmp"}));
+}
+
+// Sources are sized in 64 bits: a file over 2 GiB (sparse: trailing bytes
+// the conversions never read) is converted; a JPEG file over 4 GiB, more
+// than the decoder's record counts, is refused with its reason.
+TEST(OutputFiles, FilesOverTwoGigabytes) {
+    TempDir dir;
+    writeFile(dir.file("in.ppm"), pnmBytes(photoImage(24, 16, 3)));
+    ASSERT_EQ(run(std::string(JPGTOOL_PATH) + " export " + dir.file("in.ppm") + " " + dir.file("in.jpg")), 0);
+    const Bytes jpeg = readFile(dir.file("in.jpg"));
+    ASSERT_EQ(iImportJPG(dir.file("in.jpg").c_str(), dir.file("small.bmp").c_str()), JPG_IMPORT_OK);
+    const auto grow = [](const std::string &path, off_t size) { return ::truncate(path.c_str(), size) == 0; };
+    ASSERT_TRUE(grow(dir.file("in.ppm"), (off_t{1} << 31) + 4096));
+    ASSERT_TRUE(grow(dir.file("in.jpg"), (off_t{1} << 31) + 4096));
+    std::string error;
+    EXPECT_EQ(run(tool("export " + dir.file("in.ppm") + " " + dir.file("out.jpg")), &error), 0) << error;
+    EXPECT_EQ(readFile(dir.file("out.jpg")), jpeg);
+    EXPECT_EQ(iImportJPG(dir.file("in.jpg").c_str(), dir.file("out.bmp").c_str()), JPG_IMPORT_OK);
+    EXPECT_EQ(readFile(dir.file("out.bmp")), readFile(dir.file("small.bmp")));
+    ASSERT_TRUE(grow(dir.file("in.jpg"), (off_t{1} << 32) + (off_t{1} << 20)));
+    EXPECT_EQ(iImportJPG(dir.file("in.jpg").c_str(), dir.file("big.bmp").c_str()), JPG_IMPORT_REFUSED);
+    EXPECT_EQ(run(tool("import " + dir.file("in.jpg") + " " + dir.file("big.bmp")), &error), 1);
+    EXPECT_NE(error.find("in.jpg: JPEG files of more than 4 GiB are not supported"), std::string::npos) << error;
+    EXPECT_FALSE(fileExists(dir.file("big.bmp")));
 }

@@ -1,6 +1,7 @@
 // The thread helper, the per-call options, and the fault plan that follows a
 // call onto its worker thread.
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <atomic>
 
@@ -152,4 +153,19 @@ TEST(CallOptions, KernelSetsResolveToWhatTheProcessorRuns) {
     EXPECT_EQ(resolveThreads(CallOptions{KernelSet::Auto, 1}, 50000000), 1u);
     EXPECT_EQ(resolveThreads(CallOptions{KernelSet::Auto, 2}, 100), 2u);
     EXPECT_EQ(resolveThreads(CallOptions{}, 100), 1u);
+
+    // Only the processors the process may run on count: under a mask of one,
+    // a large picture keeps to one thread.
+    cpu_set_t all, one;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(processorCount(), 1u);
+    EXPECT_EQ(resolveThreads(CallOptions{}, 50000000), 1u);
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
 }

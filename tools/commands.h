@@ -21,6 +21,7 @@ struct ConvertOptions {
     long layout = 1;
     long threads = 0;              // 0: as many as help
     std::string kernels = "auto";  // the kernel set by name
+    bool sync = false;             // force each new file to the disk before it replaces the old one
 };
 
 int convertCommand(const ConvertOptions &options, bool import);

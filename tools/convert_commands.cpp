@@ -1,7 +1,9 @@
 // jpgtool import and export: one file, a standard stream, or a batch of
 // files converted in parallel into a directory.
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -10,6 +12,7 @@
 #if defined(_WIN32)
 #include <direct.h>
 #include <io.h>
+#include <sys/stat.h>
 #define isatty _isatty
 #define fileno _fileno
 #else
@@ -19,6 +22,7 @@
 
 #include "commands.h"
 #include "jpg_tool.h"
+#include "temporary_files.h"
 
 namespace jpgtool {
 
@@ -44,13 +48,37 @@ std::string joinPath(const std::string &dir, const std::string &name) {
     return dir + "/" + name;
 }
 
-long long fileBytes(const std::string &path) {
-    std::FILE *f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) return 0;
-    long long size = 0;
-    if (std::fseek(f, 0, SEEK_END) == 0) size = std::ftell(f);
-    std::fclose(f);
-    return size < 0 ? 0 : size;
+// What an input of a batch is: a regular file of some size, a directory, or
+// something else (a device, a pipe, a socket), or nothing at all.
+enum class InputKind { Regular, Directory, Other, Missing };
+
+InputKind inputKind(const std::string &path, uint64_t &bytes) {
+    bytes = 0;
+#if defined(_WIN32)
+    struct _stat64 st {};
+    if (_stat64(path.c_str(), &st) != 0) return InputKind::Missing;
+    if ((st.st_mode & _S_IFDIR) != 0) return InputKind::Directory;
+    if ((st.st_mode & _S_IFREG) == 0) return InputKind::Other;
+#else
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return InputKind::Missing;
+    if (S_ISDIR(st.st_mode)) return InputKind::Directory;
+    if (!S_ISREG(st.st_mode)) return InputKind::Other;
+#endif
+    bytes = st.st_size > 0 ? static_cast<uint64_t>(st.st_size) : 0;
+    return InputKind::Regular;
+}
+
+// The name under which an output is claimed: as the file system compares
+// names (Windows: without regard to case or the kind of slash).
+std::string claimKey(const std::string &path) {
+#if defined(_WIN32)
+    std::string key = path;
+    for (char &c : key) c = c == '\\' ? '/' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+#else
+    return path;
+#endif
 }
 
 std::string duration(double seconds) {
@@ -67,8 +95,8 @@ std::string duration(double seconds) {
 // standard error is a terminal, and the reasons of failures as they come.
 struct Progress {
     const std::vector<JpgToolOutcome> *outcomes;
-    std::vector<long long> bytes;
-    long long totalBytes = 0, doneBytes = 0;
+    std::vector<uint64_t> bytes;
+    uint64_t totalBytes = 0, doneBytes = 0;
     size_t done = 0, total = 0;
     bool bar = false;
     std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
@@ -80,9 +108,9 @@ struct Progress {
         const int width = 24;
         const int filled = total == 0 ? width : static_cast<int>(width * done / total);
         const double seconds = elapsed();
-        const double rate = seconds > 0 ? doneBytes / seconds : 0;
+        const double rate = seconds > 0 ? static_cast<double>(doneBytes) / seconds : 0;
         std::string left = "--:--";
-        if (doneBytes > 0 && seconds > 0) left = duration((totalBytes - doneBytes) / rate);
+        if (doneBytes > 0 && seconds > 0) left = duration(static_cast<double>(totalBytes - doneBytes) / rate);
         std::fprintf(stderr, "\r[%s%s] %zu/%zu files  %.1f MB/s  %s left ", std::string(filled, '#').c_str(),
                      std::string(width - filled, '.').c_str(), done, total, rate / 1e6, left.c_str());
         std::fflush(stderr);
@@ -93,7 +121,7 @@ struct Progress {
     static void step(void *context, size_t index) {
         auto &p = *static_cast<Progress *>(context);
         ++p.done;
-        p.doneBytes += p.bytes[index];
+        p.doneBytes = p.bytes[index] > UINT64_MAX - p.doneBytes ? UINT64_MAX : p.doneBytes + p.bytes[index];
         const JpgToolOutcome &o = (*p.outcomes)[index];
         if (o.status != 0) {
             p.clear();
@@ -140,6 +168,8 @@ JpgToolOptions toolOptions(const ConvertOptions &options) {
     o.rowOrder = options.topFirst ? JPG_TOOL_ROWS_TOP_FIRST : JPG_TOOL_ROWS_STANDARD;
     o.threads = static_cast<int32_t>(options.threads);
     o.kernels = jpgToolKernelsByName(options.kernels.c_str());
+    o.sync = options.sync ? 1 : 0;
+    o.temporaryFile = noteTemporaryFile;
     return o;
 }
 
@@ -153,18 +183,26 @@ int runBatch(const ConvertOptions &options, bool import) {
     // already given is refused.
     std::vector<int32_t> statuses;
     std::vector<Job> jobs;
+    std::vector<uint64_t> sizes;
     std::map<std::string, std::string> claimed;
     for (const std::string &input : options.files) {
+        uint64_t bytes = 0;
+        const InputKind kind = input == JPG_TOOL_STANDARD_STREAM ? InputKind::Other : inputKind(input, bytes);
         std::string ending = ".jpg";
-        if (import) ending = options.format != "pnm" ? ".bmp" : jpgToolPictureChannels(input.c_str()) == 1 ? ".pgm" : ".ppm";
+        if (import && kind == InputKind::Regular)
+            ending = options.format != "pnm" ? ".bmp" : jpgToolPictureChannels(input.c_str()) == 1 ? ".pgm" : ".ppm";
         const std::string output = joinPath(options.outputDir, stemOf(input) + ending);
-        const auto first = claimed.emplace(output, input);
         if (input == JPG_TOOL_STANDARD_STREAM) {
             complain(input, "standard input cannot be one file of a batch");
-        } else if (!first.second) {
+        } else if (kind == InputKind::Directory) {
+            complain(input, "is a directory");
+        } else if (kind == InputKind::Other) {
+            complain(input, "is not a regular file");
+        } else if (const auto first = claimed.emplace(claimKey(output), input); !first.second) {
             complain(input, "gives the same output name as " + first.first->second + " (" + output + ")");
         } else {
             jobs.push_back({input, output, conversionOf(options, import)});
+            sizes.push_back(bytes);
             continue;
         }
         statuses.push_back(1);
@@ -180,9 +218,10 @@ int runBatch(const ConvertOptions &options, bool import) {
     progress.outcomes = &outcomes;
     progress.total = jobs.size();
     progress.bar = isatty(fileno(stderr)) != 0;
-    for (const Job &job : jobs) {
-        progress.bytes.push_back(fileBytes(job.input));
-        progress.totalBytes += progress.bytes.back();
+    for (const uint64_t bytes : sizes) {
+        progress.bytes.push_back(bytes);
+        // Sums that could overflow stop at the largest value.
+        progress.totalBytes = bytes > UINT64_MAX - progress.totalBytes ? UINT64_MAX : progress.totalBytes + bytes;
     }
     if (progress.bar) progress.draw();
     const JpgToolOptions tool = toolOptions(options);
@@ -201,7 +240,7 @@ int runBatch(const ConvertOptions &options, bool import) {
     if (failed != 0) std::fprintf(stderr, ", %zu failed", failed);
     if (warned != 0) std::fprintf(stderr, ", %zu with warnings", warned);
     std::fprintf(stderr, ", in %.1f s (%.1f MB/s)\n", seconds,
-                 seconds > 0 ? progress.doneBytes / seconds / 1e6 : 0.0);
+                 seconds > 0 ? static_cast<double>(progress.doneBytes) / seconds / 1e6 : 0.0);
     return exitStatus(statuses);
 }
 

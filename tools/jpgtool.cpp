@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "temporary_files.h"
 
 #ifndef JPG_VERSION
 #define JPG_VERSION "0.0.0"
@@ -55,6 +56,9 @@ void addConvertOptions(CLI::App &command, ConvertOptions &options, bool import) 
                        "the code that computes the pixels: auto (default), reference, plain, sse2 or avx2; "
                        "every set writes the same bytes")
         ->check(CLI::IsMember({"auto", "reference", "plain", "sse2", "avx2"}));
+    command.add_flag("--sync", options.sync,
+                     "force each new file to the disk before it replaces the old one (and its directory after), "
+                     "so that a power cut leaves the old file or the whole new one");
     command.add_flag("--top-first", options.topFirst,
                      import ? "write the BMP rows as iImportJPG does: top row first, positive height"
                             : "take the first stored BMP row as the top, as iExportJPG does");
@@ -64,8 +68,30 @@ void addConvertOptions(CLI::App &command, ConvertOptions &options, bool import) 
 
 }  // namespace jpgtool
 
+namespace jpgtool {
+namespace {
+
+int run(int argc, char **argv);
+
+// Everything a command printed reaches standard output, or the command fails.
+int withCheckedOutput(int status) {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) return status;
+    complain("standard output", "cannot be written");
+    return 1;
+}
+
+}  // namespace
+}  // namespace jpgtool
+
 int main(int argc, char **argv) {
-    using namespace jpgtool;
+    jpgtool::removeTemporaryFilesOnSignal();
+    return jpgtool::withCheckedOutput(jpgtool::run(argc, argv));
+}
+
+namespace jpgtool {
+namespace {
+
+int run(int argc, char **argv) {
     if (argc < 2) return usageError("no command given");
     const std::string first = argv[1];
     if (!first.empty() && first[0] != '-' && first != "import" && first != "export" && first != "info" &&
@@ -123,3 +149,6 @@ int main(int argc, char **argv) {
     if (!previewArgs.empty()) return previewCommand(previewArgs);
     return showCommand(showArgs);
 }
+
+}  // namespace
+}  // namespace jpgtool

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
@@ -20,6 +21,9 @@
 namespace jpg {
 
 constexpr uint32_t kInputChunkBytes = 32768;
+// The most entropy-coded data and trailing bytes a file may hold after its
+// headers: the record counts them in 32 bits.
+constexpr uint64_t kMaxDataBytes = 0xFFFFFFFFu;
 constexpr uint32_t kMaxScanComponents = 4;
 
 // The colours of a decoded frame: one grey component, or three components
@@ -270,7 +274,7 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
 
 // Where an import writes the picture: a file made at `path` (beside it, moved
 // into place when complete), or, when `path` is null, the open `stream`,
-// written from start to end and closed by the import. A BMP file's rows are
+// written from start to end and closed by the import (whatever its outcome). A BMP file's rows are
 // in the call's row order: the library's, or bottom-up (top-down with a
 // negative height on a stream).
 struct ImportTarget {
@@ -279,8 +283,10 @@ struct ImportTarget {
     PictureFormat format = PictureFormat::Bmp;
 };
 
-// The import of a JPEG file into a BMP or netpbm file: a JPG_IMPORT_* status.
-int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options);
+// The import of a JPEG file into a BMP or netpbm file: a JPG_IMPORT_* status,
+// and, when nothing is written, why (`reason` may be null).
+int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options,
+                       Refusal *reason = nullptr);
 // The same into a BMP file named by path.
 int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options);
 

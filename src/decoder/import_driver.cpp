@@ -136,13 +136,21 @@ struct StripWork {
     }
 };
 
+// The bytes from the file's position to its end, in 64 bits.
+bool bytesAfterHeaders(HFILE file, uint64_t &bytes) {
+    uint64_t size = 0, position = 0;
+    if (!fileSize(file, size) || !filePosition(file, position) || position > size) return false;
+    bytes = size - position;
+    return true;
+}
+
 // Sets the input up at the entropy-coded data: the count of bytes to its
 // end, then the first chunk.
 Result openInput(DecodeContext &ctx, LockedBlock<uint8_t> &input) {
-    const LONG pos = _llseek(ctx.jpegFile, 0, FILE_CURRENT);
-    const LONG end = pos < 0 ? -1 : _llseek(ctx.jpegFile, 0, FILE_END);
-    if (pos < 0 || end < pos || _llseek(ctx.jpegFile, pos, FILE_BEGIN) != pos) return Result::IoError;
-    ctx.bytesLeft = static_cast<uint32_t>(end - pos);
+    uint64_t left = 0;
+    if (!bytesAfterHeaders(ctx.jpegFile, left)) return Result::IoError;
+    if (left > kMaxDataBytes) return Result::Unsupported;
+    ctx.bytesLeft = static_cast<uint32_t>(left);
     if (!input.make({kInputChunkBytes})) return Result::NoMemory;
     startInput(ctx, input.get());
     return ctx.readFailed ? Result::IoError : Result::Ok;
@@ -245,7 +253,7 @@ Result decodeStrips(DecodeContext &ctx, const Stages &stages, BlockRowBuffers &b
         const uint32_t firstRow = rowsDone;
         const uint32_t rows = makeStrip(ctx, stages, blocks, work, strip, mcuRowsDone, rowsDone, writer);
         if (ctx.readFailed) return Result::IoError;
-        if (writeArrangedRows(writer, strip, firstRow, rows) != Result::Ok) return Result::IoError;
+        if (writeArrangedRows(writer, strip, firstRow, rows) != Result::Ok) return Result::WriteFailed;
     }
     return Result::Ok;
 }
@@ -442,7 +450,7 @@ Result decodeStripsThreaded(StripRing &ring, const StripWriter &writer, bool &st
         slot.items.waitUntilDone();
         const Result written = writeArrangedRows(writer, slot.rows.get(), slot.firstRow, slot.rowCount);
         ring.free.post();
-        if (written != Result::Ok) return Result::IoError;
+        if (written != Result::Ok) return Result::WriteFailed;
     }
     return Result::Ok;
 }
@@ -508,16 +516,35 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
     ByteSource source = ByteSource::ofFile(jpeg.get());
     const Result read = readHeaders(source, &owned.state, headers);
     if (read != Result::Ok && headers.reason == nullptr) headers.reason = "the headers cannot be read";
-    return read;
+    uint64_t left = 0;
+    if (read != Result::Ok) return read;
+    if (!bytesAfterHeaders(jpeg.get(), left)) {
+        headers.reason = "the file cannot be read";
+        return Result::IoError;
+    }
+    if (left > kMaxDataBytes) {
+        // The record counts the data in 32 bits.
+        headers.reason = "JPEG files of more than 4 GiB are not supported";
+        return Result::Unsupported;
+    }
+    return Result::Ok;
 }
 
 namespace {
 
-int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallOptions &options) {
+// What the import says when it writes nothing, besides its status.
+void explainImport(Refusal *refusal, const std::string &text, bool aboutOutput) {
+    if (refusal != nullptr) refusal->set(text, aboutOutput);
+}
+
+int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallOptions &options, OpenFile &stream,
+                   Refusal *reason) {
     OpenFile jpeg;
     OwnedDecoderState owned;
     HeaderFacts headers;
     const Result opened = openJpeg(jpeg, jpegPath, owned, headers);
+    if (opened != Result::Ok)
+        explainImport(reason, opened == Result::IoError && !jpeg.isOpen() ? "cannot be opened" : headers.reason, false);
     if (opened == Result::IoError && !jpeg.isOpen()) return JPG_IMPORT_NOT_JPEG;
     if (opened == Result::NotFormat) return JPG_IMPORT_NOT_JPEG;
     if (opened != Result::Ok) return JPG_IMPORT_REFUSED;
@@ -526,32 +553,51 @@ int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallO
     // A file is made beside its destination and moved into place at the
     // end; a stream is written as it goes.
     OutputFile file;
-    OpenFile stream(target.stream);
     const bool toStream = target.path == nullptr;
-    if (!toStream && !file.create(target.path)) return JPG_IMPORT_REFUSED;
+    if (!toStream && !file.create(target.path, options.files)) {
+        explainImport(reason, file.explain(), true);
+        return JPG_IMPORT_REFUSED;
+    }
     PictureLayout layout;
     layout.format = target.format;
     if (options.rowOrder == RowOrder::Standard) layout.rows = toStream ? BmpRows::TopDown : BmpRows::BottomUp;
     StripWriter writer;
+    const std::string notWritten = "the picture could not be written";
     if (startPicture(writer, toStream ? stream : file.file(), state.width, state.height, state.colourMode, layout) !=
-        Result::Ok)
+        Result::Ok) {
+        explainImport(reason, notWritten, true);
         return JPG_IMPORT_REFUSED;
+    }
     const Result decoded = decodeImage(jpeg.get(), writer, &state, headers, options);
-    if (decoded != Result::Ok && decoded != Result::Damaged) return JPG_IMPORT_REFUSED;
+    if (decoded != Result::Ok && decoded != Result::Damaged) {
+        explainImport(reason,
+                      decoded == Result::WriteFailed ? notWritten
+                      : decoded == Result::NoMemory  ? "out of memory"
+                                                     : "the file cannot be read",
+                      decoded == Result::WriteFailed);
+        return JPG_IMPORT_REFUSED;
+    }
     // Closed first, so that the BMP may replace the JPEG file itself (Windows
     // does not replace a file that is open).
     jpeg.close();
-    if (toStream ? !stream.close() : !file.commit()) return JPG_IMPORT_REFUSED;
+    if (toStream ? !stream.close() : !file.commit()) {
+        explainImport(reason, toStream ? notWritten : file.explain(), true);
+        return JPG_IMPORT_REFUSED;
+    }
     return decoded == Result::Ok ? JPG_IMPORT_OK : JPG_IMPORT_DAMAGED;
 }
 
 }  // namespace
 
-int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options) {
+int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options,
+                       Refusal *reason) {
+    // The stream is the import's from the start, whatever happens.
+    OpenFile stream(target.path == nullptr ? target.stream : HFILE_ERROR);
     try {
         if (target.path == nullptr && target.stream == HFILE_ERROR) return JPG_IMPORT_REFUSED;
-        return importJpeg(jpegPath, target, options);
+        return importJpeg(jpegPath, target, options, stream, reason);
     } catch (...) {
+        explainImport(reason, "out of memory", false);
         return JPG_IMPORT_REFUSED;
     }
 }

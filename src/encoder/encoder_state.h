@@ -113,6 +113,7 @@ struct SourceOptions {
     bool netpbm = false;             // binary PPM and PGM files too, told by their signature
     bool stream = false;             // `streamFile` read from start to end instead of a path
     HFILE streamFile = HFILE_ERROR;  // closed by the export
+    const TemporaryFileWatch *watch = nullptr;  // told of a stream's temporary copy
 };
 
 // The export's checks of a source file, run before anything is written:
@@ -194,10 +195,10 @@ Result finishScanFast(ScanWriter &writer);
 // ---- export_driver.cpp --------------------------------------------------
 
 // iExportJPG with the call's options; `level` is the encoder's level,
-// (compressionLevel + 2) x 6 in 16 bits. `reason`, when given, receives why
-// the source was refused.
+// (compressionLevel + 2) x 6 in 16 bits. `refusal`, when given, receives why
+// nothing was written.
 Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout, uint16_t level,
-                  const CallOptions &options, const SourceOptions &sourceOptions = {}, std::string *reason = nullptr);
+                  const CallOptions &options, const SourceOptions &sourceOptions = {}, Refusal *refusal = nullptr);
 
 // ---- export_pipeline.cpp ------------------------------------------------
 

@@ -78,11 +78,12 @@ Result skipTo(const OpenFile &file, uint32_t position, uint32_t offset) {
 
 // Copies a BMP file that comes on a stream, its headers read, to a new
 // private temporary file: bottom-up rows are read from the end.
-Result spillStream(const OpenFile &stream, const BmpHeaders &headers, TemporaryFile &spill) {
+Result spillStream(const OpenFile &stream, const BmpHeaders &headers, TemporaryFile &spill,
+                   const TemporaryFileWatch *watch) {
     Locked<uint8_t> info(headers.info.handle());
     if (!info) return Result::NoMemory;
     const uint32_t infoBytes = headers.infoSize + 4 * headers.clrUsed;
-    if (!spill.createIn(temporaryDirectory(), "jpg-stream-", true) ||
+    if (!spill.createIn(temporaryDirectory(), "jpg-stream-", watch) ||
         !spill.file().writeAll(headers.fileHeader, kBmpFileHeaderBytes) ||
         !spill.file().writeAll(info.get(), infoBytes) || !copyToEnd(stream.get(), spill.get()))
         return Result::IoError;
@@ -103,6 +104,8 @@ Result readSourceTable(const BmpHeaders &headers, Source &source) {
     return Result::Ok;
 }
 
+const char kEndsEarly[] = "the file ends before its last row";
+
 // Makes sure a source file holds every row (the last one may come without
 // its padding bytes), and goes to the first.
 Result checkRowsPresent(const Source &source, std::string *reason) {
@@ -112,11 +115,10 @@ Result checkRowsPresent(const Source &source, std::string *reason) {
     };
     const uint64_t needed =
         uint64_t{source.pixelOffset} + uint64_t{source.rowStride} * (source.height - 1) + source.rowBytes;
-    const LONG size = _llseek(source.file, 0, FILE_END);
-    if (size < 0) return refuse(Result::IoError, "the file cannot be read");
-    if (static_cast<uint64_t>(size) < needed) return refuse(Result::Malformed, "the file ends before its last row");
-    if (_llseek(source.file, static_cast<LONG>(source.pixelOffset), FILE_BEGIN) != static_cast<LONG>(source.pixelOffset))
-        return refuse(Result::IoError, "the file cannot be read");
+    uint64_t size = 0;
+    if (!fileSize(source.file, size)) return refuse(Result::IoError, "the file cannot be read");
+    if (size < needed) return refuse(Result::Malformed, kEndsEarly);
+    if (!seekFile(source.file, source.pixelOffset)) return refuse(Result::IoError, "the file cannot be read");
     return Result::Ok;
 }
 
@@ -173,7 +175,7 @@ Result openSource(const OpenFile &file, RowOrder order, const SourceOptions &opt
     const uint32_t afterTable = kBmpFileHeaderBytes + headers.infoSize + 4 * headers.clrUsed;
     source.pixelOffset = headers.bfOffBits >= afterTable ? headers.bfOffBits : afterTable;
     if (source.bottomUp && source.stream) {
-        if (const Result s = spillStream(file, headers, spill); s != Result::Ok)
+        if (const Result s = spillStream(file, headers, spill, options.watch); s != Result::Ok)
             return refuse(s, "a bottom-up BMP file from a stream cannot be copied to a temporary file in " +
                                  temporaryDirectory());
         source.stream = false;
@@ -200,11 +202,17 @@ struct StripReader {
     const Source *source;
     LockedBlock<uint8_t> stored;  // a strip as stored, for sources read through their colour table
     mutable uint32_t nextRow = 0;  // from the top
+    mutable const char *failure = nullptr;  // why the rows could not be had
 
     // The next `rows` rows as stored, top row first; the last row of the
     // file may come without its padding bytes. Bottom-up rows are read from
     // the end of the file backwards, a strip at a time.
     Result readStored(uint8_t *strip, uint32_t rows) const {
+        const Result r = readRows(strip, rows);
+        if (r != Result::Ok) failure = r == Result::Malformed ? kEndsEarly : "the file cannot be read";
+        return r;
+    }
+    Result readRows(uint8_t *strip, uint32_t rows) const {
         const Source &s = *source;
         const uint32_t y = nextRow;
         nextRow += rows;
@@ -328,25 +336,10 @@ Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layo
     return Result::Ok;
 }
 
-}  // namespace
-
-Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout, uint16_t level,
-                  const CallOptions &options, const SourceOptions &sourceOptions, std::string *reason) {
-    // Nothing is ever written to the source: open it for reading only.
-    OpenFile bmpFile;
-    if (sourceOptions.stream) bmpFile.adopt(sourceOptions.streamFile);
-    if ((!sourceOptions.stream && sourcePath == nullptr) || jpegPath == nullptr) return Result::IoError;
-    // Replacing the source by its own JPEG version would destroy it.
-    if (!sourceOptions.stream && sameFile(sourcePath, jpegPath)) return Result::Unsupported;
-    if (!sourceOptions.stream && !bmpFile.open(sourcePath, OF_READ)) return Result::IoError;
-    Source source;
-    TemporaryFile spill;
-    Result r = openSource(bmpFile, options.rowOrder, sourceOptions, source, spill, reason);
-    if (r != Result::Ok) return r;
-
-    OutputFile jpegFile;
-    if (!jpegFile.create(jpegPath)) return Result::IoError;
-
+// Sets the encoder up, writes the headers, codes every strip and writes the
+// preview into the output file.
+Result encodePicture(const Source &source, StripReader &reader, const OutputFile &jpegFile, uint16_t layout,
+                     uint16_t level, const CallOptions &options) {
     const EncoderKernels *kernels = encoderKernels(options.kernels);
     const uint32_t threads = resolveThreads(options, uint64_t(source.width) * source.height);
 
@@ -355,6 +348,7 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
     state.height = source.height;
     state.jpegFile = jpegFile.get();
     const int32_t colourMode = source.bytesPerPixel == 1 ? 1 : 3;
+    Result r;
     if ((r = setupEncoderTables(&state, level, colourMode)) != Result::Ok) return r;
     if ((r = writeHeaders(jpegFile.get(), &state)) != Result::Ok) return r;
 
@@ -365,7 +359,6 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
     auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
     startThumbnailGather(gather, &state);
 
-    StripReader reader{&source, {}};
     if (kernels != nullptr) {
         if ((r = reader.make()) != Result::Ok) return r;
         const StripSource strips{&StripReader::readNext, &reader, reader.pixelStride(), source.bytesPerPixel};
@@ -376,15 +369,59 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
             if ((r = reader.readStored(buffers.strip.get(), rows)) != Result::Ok) return r;
             const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
             encodeStrip(&state, gather, buffers, source, rows, lastStrip);
-            if (state.writeFailed) return Result::IoError;
+            if (state.writeFailed) return Result::WriteFailed;
         }
         if ((r = finishScan(&state)) != Result::Ok) return r;
     }
     releaseEncoderTables(&state);
+    return writePreview(jpegFile.get(), gather, layout);
+}
 
-    if ((r = writePreview(jpegFile.get(), gather, layout)) != Result::Ok) return r;
-    if (!jpegFile.commit()) return Result::IoError;
-    return Result::Ok;
+}  // namespace
+
+Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout, uint16_t level,
+                  const CallOptions &options, const SourceOptions &sourceOptions, Refusal *refusal) {
+    // Nothing is ever written to the source: open it for reading only.
+    OpenFile bmpFile;
+    if (sourceOptions.stream) bmpFile.adopt(sourceOptions.streamFile);
+    if ((!sourceOptions.stream && sourcePath == nullptr) || jpegPath == nullptr) return Result::IoError;
+    // Replacing the source by its own JPEG version would destroy it.
+    if (!sourceOptions.stream && sameFile(sourcePath, jpegPath)) {
+        if (refusal != nullptr) refusal->set("is the source itself; choose another output file", true);
+        return Result::Unsupported;
+    }
+    if (!sourceOptions.stream && !bmpFile.open(sourcePath, OF_READ)) {
+        if (refusal != nullptr) refusal->set("cannot be opened", false);
+        return Result::IoError;
+    }
+    Source source;
+    TemporaryFile spill;
+    std::string reason;
+    Result r = openSource(bmpFile, options.rowOrder, sourceOptions, source, spill, &reason);
+    if (r != Result::Ok) {
+        if (refusal != nullptr) refusal->set(reason, false);
+        return r;
+    }
+
+    OutputFile jpegFile;
+    if (!jpegFile.create(jpegPath, options.files)) {
+        if (refusal != nullptr) refusal->set(jpegFile.explain(), true);
+        return Result::IoError;
+    }
+    StripReader reader{&source, {}};
+    r = encodePicture(source, reader, jpegFile, layout, level, options);
+    if (r == Result::Ok && !jpegFile.commit()) r = Result::WriteFailed;
+    if (r != Result::Ok && refusal != nullptr) {
+        if (reader.failure != nullptr)
+            refusal->set(reader.failure, false);
+        else if (r == Result::NoMemory)
+            refusal->set("out of memory", false);
+        else
+            refusal->set(jpegFile.problem() != OutputProblem::None ? jpegFile.explain()
+                                                                    : "the JPEG file could not be written",
+                         true);
+    }
+    return r;
 }
 
 Result checkExportSource(const char *bmpPath, std::string &reason, const SourceOptions &sourceOptions) {

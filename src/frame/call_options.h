@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "frame/conventions.h"
+
 namespace jpg {
 
 // Every kernel set produces the same bytes; they differ in speed only.
@@ -30,6 +32,7 @@ struct CallOptions {
     // 1: everything on the caller's thread; 0: as many as help (auto).
     uint32_t threads = 0;
     RowOrder rowOrder = RowOrder::TopFirst;
+    FileOptions files = {};
 };
 
 // The set a call runs with: Auto becomes the best set the processor runs,

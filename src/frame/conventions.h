@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "frame/platform.h"
 
@@ -21,8 +22,20 @@ enum class Result {
     Malformed,    // the file breaks the format's rules
     Unsupported,  // valid, but beyond what the codec handles
     IoError,      // a file could not be opened, created, read or written
+    WriteFailed,  // an output could not be written (IoError's case, when the output is known to be at fault)
     NoMemory,     // a block could not be allocated or locked
     Damaged,      // output complete, but the input was damaged (a warning)
+};
+
+// Why a conversion wrote nothing (or what it warns of), in plain words, and
+// whether the output rather than the input is at fault.
+struct Refusal {
+    std::string reason;
+    bool aboutOutput = false;
+    void set(std::string text, bool output) {
+        reason = std::move(text);
+        aboutOutput = output;
+    }
 };
 
 // `value` rounded up to a multiple of `multiple`, in unsigned 16-bit
@@ -207,13 +220,38 @@ private:
     HFILE file_ = HFILE_ERROR;
 };
 
-// A new file under a name nobody can foresee, removed with its content when
-// the object goes unless kept. It is created exclusively, so it never
-// follows a link planted under its name nor truncates a file that is there.
+// Who is told of the temporary files a call makes: `notify(context, path,
+// 1)` right after one is created, `notify(context, path, 0)` once it
+// is gone (removed, or moved into place). A program that removes
+// temporary files when a signal ends it keeps its list this way; the library
+// itself keeps none. Called on the thread that made the file.
+struct TemporaryFileWatch {
+    void (*notify)(void *context, const char *path, int32_t exists) = nullptr;
+    void *context = nullptr;
+    void tell(const std::string &path, bool exists) const {
+        if (notify != nullptr) notify(context, path.c_str(), exists ? 1 : 0);
+    }
+};
+
+// What a call asks of the files it writes.
+struct FileOptions {
+    TemporaryFileWatch watch;
+    // Durable outputs: the new file's data is forced to the disk before it
+    // replaces the old one, and the directory after, so that a power cut
+    // leaves the old file or the whole new one.
+    bool durable = false;
+};
+
+// A new file under a name nobody can foresee, readable and writable by its
+// owner alone, removed with its content when the object goes unless kept.
+// It is created exclusively, so it never follows a link planted under its
+// name nor truncates a file that is there.
 class TemporaryFile {
 public:
     // Tries this many names before giving up.
     static constexpr int kAttempts = 100;
+    // Random characters of a name.
+    static constexpr size_t kRandomCharacters = 12;
 
     TemporaryFile() = default;
     ~TemporaryFile() { remove(); }
@@ -222,17 +260,17 @@ public:
 
     // Creates a new, empty file named `prefix` followed by 12 random
     // characters (a-z, 2-7), open for reading and writing. A name in use is
-    // passed over for another. Mode 0666 less the umask, or 0600 when
-    // `ownerOnly` (for copies of data that may be private).
-    bool create(const std::string &prefix, bool ownerOnly = false);
+    // passed over for another. `watch` (may be null) is told of the file.
+    bool create(const std::string &prefix, const TemporaryFileWatch *watch = nullptr);
     // The same, in `directory` (the current one when empty), the name
     // starting with `stem`.
-    bool createIn(const std::string &directory, const std::string &stem, bool ownerOnly = false);
+    bool createIn(const std::string &directory, const std::string &stem, const TemporaryFileWatch *watch = nullptr);
     // Closes the file and keeps its name, still to be removed.
     bool close() { return file_.close(); }
     // Closes the file and removes it.
     void remove();
-    // Closes the file; it stays on disk and is no longer this object's.
+    // Closes the file; it stays on disk (or has been moved) and is no longer
+    // this object's.
     void keep();
     // Hands the open file over as a C stream for reading and writing, at its
     // current position; the file stays on disk and is no longer this
@@ -245,21 +283,35 @@ public:
     bool exists() const { return !path_.empty(); }
 
 private:
+    void forget();
+
     OpenFile file_;
     std::string path_;
+    TemporaryFileWatch watch_;
 };
 
 // Copies what is left of `from` to `to`, through one 64 KB block; false when
 // a read, a write or the block failed.
 bool copyToEnd(HFILE from, HFILE to);
 
+// Why an output file could not be made or moved into place.
+enum class OutputProblem : uint8_t {
+    None,
+    NoName,          // no destination was given
+    NotAFile,        // the destination is a directory, a device, a pipe or a socket
+    WriteProtected,  // the destination exists and may not be written by the caller
+    NotCreated,      // no temporary file could be made beside it
+    NotFinished,     // closing, syncing or the move into place failed
+};
+
 // An output file written under a temporary name beside its destination and
 // moved into place by commit(), so that a reader of the destination never
 // sees a half-written file and a failed call leaves an existing file as it
-// was. Without commit() the temporary file is removed. The finished file
-// has the permission bits of the file it replaces, or those of any new file.
-// It replaces only a regular file or a link, never a directory, a device or
-// a pipe.
+// was. Without commit() the temporary file is removed. The temporary file is
+// its owner's alone until commit() gives it the access of the file it
+// replaces (or of any new file) just before the move. It replaces only a
+// regular file or a link, never a directory, a device or a pipe, and never
+// a file the caller may not write.
 class OutputFile {
 public:
     OutputFile() = default;
@@ -267,18 +319,34 @@ public:
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
 
-    bool create(const char *destination);
+    bool create(const char *destination, const FileOptions &options = FileOptions{});
     // Closes the file and moves it over the destination.
     bool commit();
     void abandon() { temporary_.remove(); }
 
     HFILE get() const { return temporary_.get(); }
     const OpenFile &file() const { return temporary_.file(); }
+    // Why create() or commit() failed, and the system's words for it ("" when
+    // it has none).
+    OutputProblem problem() const { return problem_; }
+    const std::string &systemReason() const { return systemReason_; }
+    // A sentence for a failure of create() or commit(), about the destination.
+    std::string explain() const;
 
 private:
+    bool fail(OutputProblem problem, bool withSystemReason);
+
     TemporaryFile temporary_;
     std::string destination_;
+    bool durable_ = false;
+    OutputProblem problem_ = OutputProblem::None;
+    std::string systemReason_;
 };
+
+// The name stem of the temporary files made beside `destination`: its
+// directory and a short fixed prefix, so that the name fits wherever the
+// destination's does.
+std::string temporaryStemBeside(const std::string &destination);
 
 }  // namespace jpg
 

@@ -19,7 +19,7 @@ class HeaderReader {
 public:
     explicit HeaderReader(const OpenFile &file) : file_(file) {}
     // The next byte, or -1 at the end of the file; -2 on a read failure.
-    int next() {
+    int raw() {
         uint8_t byte = 0;
         const UINT got = _lread(file_.get(), &byte, 1);
         if (got == HFILE_ERROR_COUNT) return -2;
@@ -27,19 +27,20 @@ public:
         ++count_;
         return byte;
     }
+    // The next character of the header. A comment, from '#' to the end of
+    // its line, reads as the line end that closes it, wherever it stands
+    // (inside a number too, which it ends), as netpbm's own readers take it.
+    int next() {
+        int c = raw();
+        if (c == '#')
+            while (c >= 0 && c != '\n' && c != '\r') c = raw();
+        return c;
+    }
     // A decimal field after white space and comments, and the one white
     // space character that ends it. False when there is none or it overflows.
     bool field(uint32_t &value, bool &ioError) {
         int c = next();
-        for (;;) {
-            if (c == '#') {
-                while (c >= 0 && c != '\n' && c != '\r') c = next();
-            } else if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
-                c = next();
-            } else {
-                break;
-            }
-        }
+        while (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') c = next();
         if (c < '0' || c > '9') {
             ioError = c == -2;
             return false;

@@ -81,16 +81,41 @@ namespace jpg {
 
 // Creates the file `path` for reading and writing only when nothing has that
 // name yet: an existing file is never truncated and a link is never
-// followed. A new file gets 0666 less the umask, or 0600 when `ownerOnly`
-// (on Windows the directory's default security). On failure `taken` tells
-// whether the name was in use.
-HFILE createNewFile(const char *path, bool ownerOnly, bool &taken);
+// followed. The new file is its owner's alone (mode 0600; on Windows an
+// access list that grants its owner alone), whatever it will hold: a
+// finished output gets its final access just before it takes its place. On
+// failure `taken` tells whether the name was in use (on Windows also a name
+// whose deletion is still pending), so that another name may be tried.
+HFILE createNewFile(const char *path, bool &taken);
 // Fills `out` with `count` bytes that another process cannot foresee; false
 // when no source answered.
 bool unguessableBytes(void *out, std::size_t count);
-// Gives the open file the permission bits of the regular file that `path`
-// names (following a link); false when there is none or they were not set.
-bool copyPermissions(const char *path, HFILE file);
+// Gives an open, finished output file (named `path`) the access it keeps
+// once it replaces `destination`: the permission bits of the regular file
+// that `destination` names (following a link), or 0666 less the umask when
+// there is none; on Windows the default security of its directory. False
+// when they could not be set: the file then stays its owner's alone.
+bool setFinalAccess(HFILE file, const char *path, const char *destination);
+// The process's umask, read without changing it (other threads may be
+// creating files).
+uint32_t processUmask();
+// True when `path` names an existing file that the caller may not write, by
+// the platform's own answer: access(W_OK) on POSIX (root may write almost
+// anything), the read-only attribute on Windows. A link is judged by itself,
+// not by its target: it may always be replaced.
+bool isWriteProtected(const char *path);
+// The size of an open file, and its current position, in 64 bits; false
+// when they cannot be had.
+bool fileSize(HFILE file, uint64_t &size);
+bool filePosition(HFILE file, uint64_t &position);
+// Forces an open file's data to the disk; false when that failed.
+bool syncFile(HFILE file);
+// Forces the directory that holds `path` (its entries, after a rename) to
+// the disk; false when that failed (Windows: nothing to do).
+bool syncDirectoryOf(const char *path);
+// The last system error of this thread in plain words, for messages:
+// strerror's text, or "Windows error N".
+std::string systemErrorText();
 // Hands an open file over to the C library as a stream for reading and
 // writing (fclose closes it); null when that failed, and the file is closed.
 std::FILE *fileToStream(HFILE file);
@@ -98,6 +123,11 @@ std::FILE *fileToStream(HFILE file);
 // (a directory, a device, a pipe, a socket): a finished output never
 // replaces such a thing.
 bool isSpecialFile(const char *path);
+// True when `path` names a directory (following a link).
+bool isDirectory(const char *path);
+// Moves a file over another (Windows: retried a few times while another
+// process holds the file, as virus scanners and indexers do); false when it
+// failed, with the reason in systemErrorText().
 bool replaceFile(const char *fromPath, const char *toPath);
 bool removeFile(const char *path);
 // True when both paths name the same existing file.
@@ -124,7 +154,7 @@ namespace jpg::faults {
 // the start of a worker thread. Create covers _lcreat and createNewFile; for
 // the new-file creation, Clash makes it find its name taken. Random is one
 // source of randomness (the system call, then the random device), Mode the
-// copy of permission bits.
+// final access of an output file.
 enum class Op { Alloc, Open, Create, Read, Write, Seek, Gdi, Thread, Random, Clash, Mode, Count };
 
 // Makes the n-th call (1-based, counted from now) of the operation fail, and

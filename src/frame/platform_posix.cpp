@@ -4,6 +4,7 @@
 #include "frame/platform.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if __has_include(<sys/random.h>)
@@ -17,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -140,16 +142,20 @@ int MessageBoxA(HWND /*owner*/, LPCSTR text, LPCSTR caption, UINT /*style*/) {
 
 namespace jpg {
 
-HFILE createNewFile(const char *path, bool ownerOnly, bool &taken) {
+HFILE createNewFile(const char *path, bool &taken) {
     taken = false;
-    if (shouldFail(Op::Create) || path == nullptr) return HFILE_ERROR;
+    if (shouldFail(Op::Create) || path == nullptr) {
+        errno = EIO;
+        return HFILE_ERROR;
+    }
     if (shouldFail(Op::Clash)) {
         taken = true;
+        errno = EEXIST;
         return HFILE_ERROR;
     }
     int fd = -1;
     do {
-        fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, ownerOnly ? 0600 : 0666);
+        fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) taken = errno == EEXIST;
     return track(fd);
@@ -194,12 +200,103 @@ bool unguessableBytes(void *out, std::size_t count) {
     return ok;
 }
 
-bool copyPermissions(const char *path, HFILE file) {
-    if (shouldFail(Op::Mode) || path == nullptr || file < 0) return false;
+bool setFinalAccess(HFILE file, const char * /*path*/, const char *destination) {
+    if (shouldFail(Op::Mode) || destination == nullptr || file < 0) return false;
     struct stat st {};
-    if (::stat(path, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return ::fchmod(file, st.st_mode & 0777) == 0;
+    const mode_t mode = ::stat(destination, &st) == 0 && S_ISREG(st.st_mode) ? st.st_mode & 0777
+                                                                              : 0666 & ~processUmask();
+    return ::fchmod(file, mode) == 0;
 }
+
+namespace {
+
+// The umask from the kernel's own account of the process (Linux 4.7 on);
+// false where there is none.
+bool umaskFromProc(uint32_t &mask) {
+    const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[4096];
+    std::size_t have = 0;
+    for (ssize_t n; have < sizeof text - 1 && (n = ::read(fd, text + have, sizeof text - 1 - have)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) break;
+        have += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    text[have] = '\0';
+    const char *line = std::strstr(text, "\nUmask:");
+    if (line == nullptr) return false;
+    char *end = nullptr;
+    const unsigned long value = std::strtoul(line + 7, &end, 8);
+    if (end == line + 7 || value > 0777) return false;
+    mask = static_cast<uint32_t>(value);
+    return true;
+}
+
+pthread_mutex_t umaskLock = PTHREAD_MUTEX_INITIALIZER;
+
+}  // namespace
+
+uint32_t processUmask() {
+    uint32_t mask = 0;
+    if (umaskFromProc(mask)) return mask;
+    // Elsewhere the only way to read it is to set it and set it back; the
+    // library's own readers at least take turns.
+    pthread_mutex_lock(&umaskLock);
+    const mode_t old = ::umask(077);
+    ::umask(old);
+    pthread_mutex_unlock(&umaskLock);
+    return static_cast<uint32_t>(old) & 0777;
+}
+
+bool isWriteProtected(const char *path) {
+    struct stat st {};
+    if (path == nullptr || ::lstat(path, &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    return ::access(path, W_OK) != 0 && (errno == EACCES || errno == EPERM || errno == EROFS);
+}
+
+bool fileSize(HFILE file, uint64_t &size) {
+    struct stat st {};
+    if (faults::shouldFail(Op::Seek) || file < 0 || ::fstat(file, &st) != 0 || st.st_size < 0) return false;
+    size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool filePosition(HFILE file, uint64_t &position) {
+    if (faults::shouldFail(Op::Seek) || file < 0) return false;
+    const off_t at = ::lseek(file, 0, SEEK_CUR);
+    if (at < 0) return false;
+    position = static_cast<uint64_t>(at);
+    return true;
+}
+
+bool syncFile(HFILE file) {
+    if (shouldFail(Op::Write) || file < 0) return false;
+    int r;
+    do {
+        r = ::fsync(file);
+    } while (r != 0 && errno == EINTR);
+    return r == 0;
+}
+
+bool syncDirectoryOf(const char *path) {
+    if (path == nullptr) return false;
+    std::string directory = path;
+    const std::size_t slash = directory.find_last_of('/');
+    directory = slash == std::string::npos ? "." : slash == 0 ? "/" : directory.substr(0, slash);
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    int r;
+    do {
+        r = ::fsync(fd);
+    } while (r != 0 && errno == EINTR);
+    // Some file systems cannot sync a directory; the rename stands all the same.
+    const bool ok = r == 0 || errno == EINVAL || errno == EROFS;
+    ::close(fd);
+    return ok;
+}
+
+std::string systemErrorText() { return std::strerror(errno); }
 
 std::FILE *fileToStream(HFILE file) {
     if (file < 0) return nullptr;
@@ -217,8 +314,13 @@ bool isSpecialFile(const char *path) {
     return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
 }
 
+bool isDirectory(const char *path) {
+    struct stat st {};
+    return path != nullptr && ::stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 bool replaceFile(const char *fromPath, const char *toPath) {
-    return ::rename(fromPath, toPath) == 0;
+    return fromPath != nullptr && toPath != nullptr && ::rename(fromPath, toPath) == 0;
 }
 
 bool removeFile(const char *path) { return ::unlink(path) == 0; }

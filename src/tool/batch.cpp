@@ -26,8 +26,10 @@ struct BatchWork {
 
     void convertOne(size_t i) {
         const JpgToolConversion &c = conversions[i];
-        const bool stream = std::string(c.input) == JPG_TOOL_STANDARD_STREAM ||
-                            std::string(c.output) == JPG_TOOL_STANDARD_STREAM;
+        // A record without both names is refused as jpgToolConvert refuses it.
+        const bool stream = c.input != nullptr && c.output != nullptr &&
+                            (std::string(c.input) == JPG_TOOL_STANDARD_STREAM ||
+                             std::string(c.output) == JPG_TOOL_STANDARD_STREAM);
         if (stream) {
             outcomes[i] = JpgToolOutcome{};
             outcomes[i].status = 1;

@@ -30,6 +30,9 @@ CallOptions callOptions(const JpgToolOptions *options) {
     if (options->kernels >= 0 && options->kernels < kKernelSetCount) call.kernels = kKernelSets[options->kernels];
     call.threads = options->threads < 0 ? 0 : static_cast<uint32_t>(options->threads);
     if (options->rowOrder == JPG_TOOL_ROWS_STANDARD) call.rowOrder = RowOrder::Standard;
+    call.files.durable = options->sync != 0;
+    call.files.watch.notify = options->temporaryFile;
+    call.files.watch.context = options->temporaryFileContext;
     return call;
 }
 

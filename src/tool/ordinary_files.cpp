@@ -35,16 +35,21 @@ struct Outcome {
 
 Outcome failed(const std::string &file, const std::string &message) { return {1, file, message}; }
 
+Outcome refused(const Refusal &refusal, const std::string &input, const std::string &output) {
+    return failed(refusal.aboutOutput ? output : input, refusal.reason);
+}
+
 Outcome importOne(const JpgToolConversion &c, const CallOptions &options) {
     const bool fromStream = isStream(c.input), toStream = isStream(c.output);
     const std::string inName = fromStream ? kStandardInput : c.input;
+    const std::string outName = toStream ? kStandardOutput : c.output;
     std::string input = c.input;
     TemporaryFile copy;
     if (fromStream) {
         // The decoder learns the size of the data before it: standard input
         // goes to a temporary file first.
         OpenFile in(openStandardStream(0));
-        if (!in.isOpen() || !copy.createIn(temporaryDirectory(), "jpg-stream-", true) ||
+        if (!in.isOpen() || !copy.createIn(temporaryDirectory(), "jpg-stream-", &options.files.watch) ||
             !copyToEnd(in.get(), copy.get()) || !copy.close())
             return failed(kStandardInput, "cannot be copied to a temporary file in " + temporaryDirectory());
         input = copy.path();
@@ -57,29 +62,23 @@ Outcome importOne(const JpgToolConversion &c, const CallOptions &options) {
     } else {
         target.path = c.output;
     }
-    const int32_t status = importJpegFile(input.c_str(), target, options);
+    Refusal refusal;
+    const int32_t status = importJpegFile(input.c_str(), target, options, &refusal);
     switch (status) {
-        case JPG_IMPORT_OK:
-            return {};
+        case JPG_IMPORT_OK: return {};
         case JPG_IMPORT_DAMAGED:
             return {2, inName, "warning: the image data is damaged or incomplete; the picture was written anyway"};
-        default: {
-            OpenFile jpeg;
-            OwnedDecoderState owned;
-            HeaderFacts headers;
-            const Result opened = openJpeg(jpeg, input.c_str(), owned, headers);
-            if (opened == Result::IoError && !jpeg.isOpen()) return failed(inName, "cannot be opened");
-            if (opened != Result::Ok) return failed(inName, headers.reason != nullptr ? headers.reason : "cannot be read");
-            return failed(toStream ? kStandardOutput : c.output, "the picture could not be written");
-        }
+        default: return refused(refusal, inName, outName);
     }
 }
 
 Outcome exportOne(const JpgToolConversion &c, const CallOptions &options) {
     const bool fromStream = isStream(c.input), toStream = isStream(c.output);
     const std::string inName = fromStream ? kStandardInput : c.input;
+    const std::string outName = toStream ? kStandardOutput : c.output;
     SourceOptions source;
     source.netpbm = true;
+    source.watch = &options.files.watch;
     if (fromStream) {
         source.stream = true;
         source.streamFile = openStandardStream(0);
@@ -88,29 +87,23 @@ Outcome exportOne(const JpgToolConversion &c, const CallOptions &options) {
     // The preview goes into the file's start at the end: a JPEG file for
     // standard output is made in a temporary file and copied out.
     TemporaryFile staged;
-    if (toStream && (!staged.createIn(temporaryDirectory(), "jpg-stream-", true) || !staged.close()))
+    if (toStream && (!staged.createIn(temporaryDirectory(), "jpg-stream-", &options.files.watch) || !staged.close())) {
+        if (fromStream) _lclose(source.streamFile);
         return failed(kStandardOutput, "no temporary file can be made in " + temporaryDirectory());
+    }
     const std::string output = toStream ? staged.path() : c.output;
 
-    std::string reason;
+    Refusal refusal;
     const auto level = static_cast<uint16_t>((static_cast<uint16_t>(c.compressionLevel) + 2) * 6);
     const Result r = exportJpeg(fromStream ? nullptr : c.input, output.c_str(),
-                                static_cast<uint16_t>(c.thumbnailLayout), level, options, source, &reason);
-    if (r == Result::Ok) {
-        if (!toStream) return {};
-        OpenFile made;
-        OpenFile out(openStandardStream(1));
-        if (!made.open(output.c_str(), OF_READ) || !out.isOpen() || !copyToEnd(made.get(), out.get()) || !out.close())
-            return failed(kStandardOutput, "cannot be written");
-        return {};
-    }
-    if (!reason.empty()) return failed(inName, reason);
-    if (!fromStream) {
-        if (checkExportSource(c.input, reason, source) != Result::Ok) return failed(inName, reason);
-        if (!toStream && sameFile(c.input, c.output))
-            return failed(c.output, "is the source itself; choose another output file");
-    }
-    return failed(toStream ? kStandardOutput : c.output, "the JPEG file could not be written");
+                                static_cast<uint16_t>(c.thumbnailLayout), level, options, source, &refusal);
+    if (r != Result::Ok) return refused(refusal, inName, outName);
+    if (!toStream) return {};
+    OpenFile made;
+    OpenFile out(openStandardStream(1));
+    if (!made.open(output.c_str(), OF_READ) || !out.isOpen() || !copyToEnd(made.get(), out.get()) || !out.close())
+        return failed(kStandardOutput, "cannot be written");
+    return {};
 }
 
 }  // namespace
@@ -120,6 +113,8 @@ int32_t convertFile(const JpgToolConversion *conversion, const CallOptions &opti
     try {
         if (conversion == nullptr || conversion->input == nullptr || conversion->output == nullptr)
             result = failed("", "nothing to convert");
+        else if (!isStream(conversion->input) && isDirectory(conversion->input))
+            result = failed(conversion->input, "is a directory");
         else if (conversion->direction == JPG_TOOL_IMPORT)
             result = importOne(*conversion, options);
         else

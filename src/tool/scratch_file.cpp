@@ -11,7 +11,7 @@ FILE *jpgToolCreateScratchFile(const char *directory, const char *stem, char *pa
     try {
         jpg::TemporaryFile scratch;
         if (!scratch.createIn(directory != nullptr ? directory : jpg::temporaryDirectory(),
-                              stem != nullptr ? stem : "jpg-", true))
+                              stem != nullptr ? stem : "jpg-"))
             return nullptr;
         const std::string name = scratch.path();
         if (name.size() >= pathSize) return nullptr;  // the file goes with `scratch`

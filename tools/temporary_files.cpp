@@ -1,0 +1,79 @@
+#include "temporary_files.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstring>
+#include <initializer_list>
+
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
+namespace jpgtool {
+
+namespace {
+
+// A fixed table, since a signal handler may neither allocate nor lock: each
+// place is free, being filled or emptied by the thread that owns the file,
+// or listed. A batch has one output in the making per processor, so a full
+// table (a file then goes unlisted) would take far more than any machine's.
+constexpr int kPlaces = 128;
+constexpr std::size_t kPathBytes = 4096;
+enum : int { kFree = 0, kBusy = 1, kListed = 2 };
+
+struct Place {
+    std::atomic<int> state{kFree};
+    char path[kPathBytes];
+};
+
+Place places[kPlaces];
+
+static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
+
+#if !defined(_WIN32)
+extern "C" void onSignal(int signal) {
+    for (Place &place : places)
+        if (place.state.load() == kListed) ::unlink(place.path);
+    // The handler was installed to run once: the signal, raised again, takes
+    // its default course when the handler returns.
+    ::raise(signal);
+}
+#endif
+
+}  // namespace
+
+void removeTemporaryFilesOnSignal() {
+#if !defined(_WIN32)
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction now {};
+        if (::sigaction(signal, nullptr, &now) != 0 || now.sa_handler == SIG_IGN) continue;
+        struct sigaction action {};
+        action.sa_handler = onSignal;
+        sigfillset(&action.sa_mask);
+        action.sa_flags = SA_RESETHAND;
+        ::sigaction(signal, &action, nullptr);
+    }
+#endif
+}
+
+void noteTemporaryFile(void * /*context*/, const char *path, int32_t exists) {
+    if (path == nullptr || std::strlen(path) >= kPathBytes) return;
+    if (exists != 0) {
+        for (Place &place : places) {
+            int expected = kFree;
+            if (!place.state.compare_exchange_strong(expected, kBusy)) continue;
+            std::memcpy(place.path, path, std::strlen(path) + 1);
+            place.state.store(kListed);
+            return;
+        }
+        return;
+    }
+    for (Place &place : places) {
+        if (place.state.load() != kListed || std::strcmp(place.path, path) != 0) continue;
+        int expected = kListed;
+        if (place.state.compare_exchange_strong(expected, kBusy)) place.state.store(kFree);
+        return;
+    }
+}
+
+}  // namespace jpgtool
