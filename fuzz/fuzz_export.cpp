@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "encoder/encoder_state.h"
-#include "frame/platform.h"
+#include "base/platform.h"
 #include "fuzz_util.h"
 #include "jpg.h"
 

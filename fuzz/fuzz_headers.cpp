@@ -1,7 +1,7 @@
 // The JPEG marker parser and the BMP header reader on their own; the first
 // byte chooses which.
 #include "decoder/decoder_internal.h"
-#include "frame/bmp_file.h"
+#include "base/bmp_file.h"
 #include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

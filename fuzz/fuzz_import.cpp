@@ -1,7 +1,7 @@
 // iImportJPG on arbitrary JPEG bytes.
 #include <cstdio>
 
-#include "frame/platform.h"
+#include "base/platform.h"
 #include "fuzz_util.h"
 #include "jpg.h"
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "decoder/decoder_internal.h"
-#include "frame/platform.h"
+#include "base/platform.h"
 #include "fuzz_util.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "frame/platform.h"
+#include "base/platform.h"
 #include "jpg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

@@ -1,8 +1,8 @@
 // iShowMeta on arbitrary BMP bytes, drawn on a small canvas.
 #include <vector>
 
-#include "frame/gdi.h"
-#include "frame/platform.h"
+#include "base/gdi.h"
+#include "base/platform.h"
 #include "fuzz_util.h"
 #include "jpg.h"
 #include "jpg_canvas.h"

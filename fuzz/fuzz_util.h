@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "frame/call_options.h"
-#include "frame/markers.h"
+#include "base/call_options.h"
+#include "base/markers.h"
 
 namespace fuzzutil {
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 
 #include "decoder_test_util.h"
-#include "frame/conventions.h"
+#include "base/conventions.h"
 #include "jpg.h"
 
 using namespace testutil;

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame/gdi.h"
+#include "base/gdi.h"
 #include "jpg.h"
 #include "jpg_canvas.h"
 #include "test_util.h"

@@ -14,7 +14,7 @@
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
-#include "frame/standard_tables.h"
+#include "base/standard_tables.h"
 #include "test_util.h"
 #include "encoder/forward_dct_lanes.h"
 

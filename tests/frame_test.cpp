@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "decoder/decoder_state.h"
-#include "frame/bmp_file.h"
-#include "frame/conventions.h"
+#include "base/bmp_file.h"
+#include "base/conventions.h"
 #include "jpg.h"
 #include "test_util.h"
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <set>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 #include "jpg.h"
 #include "test_util.h"
 #include "thumbnail/thumbnail_codec.h"

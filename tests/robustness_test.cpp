@@ -8,8 +8,8 @@
 
 #include "decoder/decoder_internal.h"
 #include "encoder/encoder_state.h"
-#include "frame/platform.h"
-#include "frame/gdi.h"
+#include "base/platform.h"
+#include "base/gdi.h"
 #include "jpg.h"
 #include "jpg_canvas.h"
 #include "test_util.h"

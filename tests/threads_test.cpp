@@ -5,10 +5,10 @@
 
 #include <atomic>
 
-#include "frame/call_options.h"
-#include "frame/conventions.h"
-#include "frame/cpu_features.h"
-#include "frame/threads.h"
+#include "base/call_options.h"
+#include "base/conventions.h"
+#include "base/cpu_features.h"
+#include "base/threads.h"
 
 using namespace jpg;
 

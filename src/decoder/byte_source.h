@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 namespace jpg {
 

@@ -14,8 +14,8 @@
 #include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
 #include "decoder/strip_writer.h"
-#include "frame/call_options.h"
-#include "frame/conventions.h"
+#include "base/call_options.h"
+#include "base/conventions.h"
 #include "jpg.h"
 
 namespace jpg {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/call_options.h"
+#include "base/call_options.h"
 
 namespace jpg {
 

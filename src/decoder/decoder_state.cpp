@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "frame/markers.h"
+#include "base/markers.h"
 
 namespace jpg {
 
@@ -43,8 +43,3 @@ void freeDecoderTables(DecoderState *state) {
 }
 
 }  // namespace jpg
-
-extern "C" JPG_API int32_t JPG_CALL iDecode_Init(DecoderState *state) {
-    if (state != nullptr) jpg::initDecoderState(state);
-    return 0;
-}

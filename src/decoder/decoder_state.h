@@ -2,7 +2,7 @@
 #ifndef JPG_DECODER_DECODER_STATE_H
 #define JPG_DECODER_DECODER_STATE_H
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 #include "jpg.h"
 
 namespace jpg {

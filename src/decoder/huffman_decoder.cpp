@@ -10,9 +10,9 @@
 
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
-#include "frame/huffman_codes.h"
-#include "frame/markers.h"
-#include "frame/standard_tables.h"
+#include "base/huffman_codes.h"
+#include "base/markers.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

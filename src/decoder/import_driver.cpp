@@ -7,8 +7,8 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/strip_writer.h"
-#include "frame/threads.h"
-#include "frame/markers.h"
+#include "base/threads.h"
+#include "base/markers.h"
 
 namespace jpg {
 
@@ -610,7 +610,3 @@ int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOpti
 }
 
 }  // namespace jpg
-
-extern "C" JPG_API int32_t JPG_CALL iImportJPG(const char *jpegPath, const char *bmpPath) {
-    return jpg::importJpegFile(jpegPath, bmpPath, jpg::CallOptions{});
-}

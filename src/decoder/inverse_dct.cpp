@@ -6,8 +6,8 @@
 
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
-#include "frame/dct_constants.h"
-#include "frame/standard_tables.h"
+#include "base/dct_constants.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

@@ -19,7 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/dct_constants.h"
+#include "base/dct_constants.h"
 
 namespace jpg {
 namespace {

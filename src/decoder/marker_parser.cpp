@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
-#include "frame/markers.h"
-#include "frame/standard_tables.h"
+#include "base/markers.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "decoder/decoder_internal.h"
-#include "frame/scan_geometry.h"
+#include "base/scan_geometry.h"
 
 namespace jpg {
 

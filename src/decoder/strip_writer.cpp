@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "frame/bmp_file.h"
-#include "frame/netpbm_file.h"
+#include "base/bmp_file.h"
+#include "base/netpbm_file.h"
 
 namespace jpg {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 namespace jpg {
 

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "frame/standard_tables.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

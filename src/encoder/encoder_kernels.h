@@ -12,7 +12,7 @@
 #include <array>
 #include <cstdint>
 
-#include "frame/call_options.h"
+#include "base/call_options.h"
 
 namespace jpg {
 

@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "frame/call_options.h"
-#include "frame/conventions.h"
-#include "frame/scan_geometry.h"
+#include "base/call_options.h"
+#include "base/conventions.h"
+#include "base/scan_geometry.h"
 
 namespace jpg {
 

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "encoder/encoder_state.h"
-#include "frame/huffman_codes.h"
-#include "frame/standard_tables.h"
+#include "base/huffman_codes.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

@@ -13,8 +13,8 @@
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
-#include "frame/bmp_file.h"
-#include "frame/netpbm_file.h"
+#include "base/bmp_file.h"
+#include "base/netpbm_file.h"
 #include "jpg.h"
 #include "thumbnail/thumbnail_codec.h"
 
@@ -447,8 +447,3 @@ int32_t exportJpegFile(const char *bmpPath, const char *jpegPath, int32_t thumbn
 }
 
 }  // namespace jpg
-
-extern "C" JPG_API int32_t JPG_CALL iExportJPG(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout,
-                                               int32_t compressionLevel) {
-    return jpg::exportJpegFile(bmpPath, jpegPath, thumbnailLayout, compressionLevel, jpg::CallOptions{});
-}

@@ -17,7 +17,7 @@
 
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
-#include "frame/threads.h"
+#include "base/threads.h"
 
 namespace jpg {
 

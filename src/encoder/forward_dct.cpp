@@ -2,8 +2,8 @@
 // fractional bits) and quantisation into zigzag order.
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
-#include "frame/dct_constants.h"
-#include "frame/standard_tables.h"
+#include "base/dct_constants.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

@@ -45,7 +45,7 @@
 
 #include <cstdint>
 
-#include "frame/dct_constants.h"
+#include "base/dct_constants.h"
 
 namespace jpg {
 namespace {

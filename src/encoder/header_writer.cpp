@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "encoder/encoder_state.h"
-#include "frame/markers.h"
+#include "base/markers.h"
 #include "thumbnail/preview_layout.h"
 
 namespace jpg {

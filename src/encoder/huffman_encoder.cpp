@@ -1,8 +1,8 @@
 // Sequential Huffman coding of one scan (ITU-T T.81, F.1.2) and the bit
 // writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
 #include "encoder/encoder_state.h"
-#include "frame/markers.h"
-#include "frame/standard_tables.h"
+#include "base/markers.h"
+#include "base/standard_tables.h"
 
 namespace jpg {
 

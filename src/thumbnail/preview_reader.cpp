@@ -1,7 +1,8 @@
 // iRead_APP1: the preview segment of an exported file as an 80 x 60, 24-bit
 // bottom-up DIB.
-#include "frame/bmp_file.h"
+#include "base/bmp_file.h"
 #include "jpg.h"
+#include "thumbnail/preview_reader.h"
 #include "thumbnail/thumbnail_codec.h"
 
 namespace jpg {
@@ -43,8 +44,9 @@ void convertPreview(const int8_t *samples, uint8_t *picture) {
 }  // namespace
 }  // namespace jpg
 
-extern "C" JPG_API int32_t JPG_CALL iRead_APP1(MemHandle segment, MemHandle dib) {
-    using namespace jpg;
+namespace jpg {
+
+int32_t readPreview(MemHandle segment, MemHandle dib) {
     Locked<uint8_t> codes(static_cast<HGLOBAL>(segment));
     if (!codes) return JPG_PREVIEW_BAD_LAYOUT;
     // The length field and the identifier are not needed: the code bytes are
@@ -70,3 +72,5 @@ extern "C" JPG_API int32_t JPG_CALL iRead_APP1(MemHandle segment, MemHandle dib)
     }
     return JPG_PREVIEW_OK;
 }
+
+}  // namespace jpg

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 #include "thumbnail/preview_layout.h"
 
 namespace jpg {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/threads.h"
+#include "base/threads.h"
 #include "tool/tool_internal.h"
 
 namespace jpg::tool {

@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "frame/bmp_file.h"
-#include "frame/conventions.h"
-#include "frame/gdi.h"
-#include "frame/markers.h"
+#include "base/bmp_file.h"
+#include "base/conventions.h"
+#include "base/gdi.h"
+#include "base/markers.h"
 #include "thumbnail/preview_layout.h"
 #include "tool/tool_internal.h"
 

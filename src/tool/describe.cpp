@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "decoder/decoder_internal.h"
-#include "frame/bmp_file.h"
-#include "frame/markers.h"
+#include "base/bmp_file.h"
+#include "base/markers.h"
 #include "tool/tool_internal.h"
 
 namespace jpg::tool {

@@ -6,7 +6,7 @@
 
 #include "decoder/decoder_internal.h"
 #include "encoder/encoder_state.h"
-#include "frame/netpbm_file.h"
+#include "base/netpbm_file.h"
 #include "tool/tool_internal.h"
 
 namespace jpg::tool {

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <string>
 
-#include "frame/call_options.h"
+#include "base/call_options.h"
 #include "jpg_tool.h"
 
 namespace jpg::tool {

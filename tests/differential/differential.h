@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "frame/call_options.h"
+#include "base/call_options.h"
 
 namespace differential {
 

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "differential.h"
-#include "frame/call_options.h"
+#include "base/call_options.h"
 
 namespace differential {
 

@@ -1,4 +1,4 @@
-#include "frame/bmp_file.h"
+#include "base/bmp_file.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
 // CPUID and XGETBV on x86 and x86-64 with GCC, Clang and MinGW.
-#include "frame/cpu_features.h"
+#include "base/cpu_features.h"
 
 #if (defined(__i386__) || defined(__x86_64__)) && (defined(__GNUC__) || defined(__clang__))
 #define JPG_HAVE_CPUID 1

@@ -1,4 +1,4 @@
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "frame/netpbm_file.h"
+#include "base/netpbm_file.h"
 
 #include <cstdio>
 

@@ -6,10 +6,10 @@
 // goes to the top line.
 #include <cstring>
 
-#include "frame/bmp_file.h"
-#include "frame/gdi.h"
+#include "base/bmp_file.h"
+#include "base/gdi.h"
 #include "jpg.h"
-#include "thumbnail/bmp_display.h"
+#include "display/bmp_display.h"
 
 namespace jpg {
 
@@ -149,12 +149,9 @@ HPALETTE createDisplayPalette(const uint8_t *colourTable, uint16_t n) {
     return handle;
 }
 
-}  // namespace jpg
-
 namespace {
 
 int32_t showMeta(void *deviceContext, const char *bmpPath) {
-    using namespace jpg;
     const HDC target = openTargetDc(deviceContext);
     if (target == nullptr) return JPG_SHOW_FAILED;
     struct TargetGuard {
@@ -168,10 +165,12 @@ int32_t showMeta(void *deviceContext, const char *bmpPath) {
 
 }  // namespace
 
-extern "C" JPG_API int32_t JPG_CALL iShowMeta(int32_t /*reserved*/, void *deviceContext, const char *bmpPath) {
+int32_t showBmpFile(void *deviceContext, const char *bmpPath) {
     try {
         return showMeta(deviceContext, bmpPath);
     } catch (...) {
         return JPG_SHOW_FAILED;
     }
 }
+
+}  // namespace jpg

@@ -3,8 +3,8 @@
 // the bounded queue between a call's two threads. CreateThread and Windows
 // semaphores on Windows (the win32 thread model has no std::thread), POSIX
 // threads elsewhere. A worker adopts its caller's fault plan (platform.h).
-#ifndef JPG_FRAME_THREADS_H
-#define JPG_FRAME_THREADS_H
+#ifndef JPG_BASE_THREADS_H
+#define JPG_BASE_THREADS_H
 
 #include <atomic>
 #include <cstdint>
@@ -13,7 +13,7 @@
 #include <pthread.h>
 #endif
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 namespace jpg {
 
@@ -118,4 +118,4 @@ uint32_t processorCount();
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_THREADS_H
+#endif  // JPG_BASE_THREADS_H

@@ -6,7 +6,7 @@
 // stock bitmap and the 20-colour default palette selected, as on Windows.
 #if !defined(_WIN32)
 
-#include "frame/gdi.h"
+#include "base/gdi.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -14,8 +14,8 @@
 #include <new>
 #include <unordered_set>
 
-#include "frame/bmp_file.h"
-#include "frame/conventions.h"
+#include "base/bmp_file.h"
+#include "base/conventions.h"
 #include "jpg_canvas.h"
 
 namespace {

@@ -7,12 +7,12 @@
 // bitmap. Devices are true colour, so palettes only matter to DIB_PAL_COLORS
 // indexes, which name entries of the palette selected into the context, as
 // on a true-colour Windows display.
-#ifndef JPG_FRAME_GDI_H
-#define JPG_FRAME_GDI_H
+#ifndef JPG_BASE_GDI_H
+#define JPG_BASE_GDI_H
 
 #include <cstdint>
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 #if !defined(_WIN32)
 
@@ -112,4 +112,4 @@ int heldGdiObjects();
 
 }  // namespace jpg::faults
 
-#endif  // JPG_FRAME_GDI_H
+#endif  // JPG_BASE_GDI_H

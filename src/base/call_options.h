@@ -2,12 +2,12 @@
 // how many threads a call may use. The exports pass the defaults (auto and
 // auto); the tool interface lets its callers choose. There is no global
 // switch and no environment variable: every call says what it wants.
-#ifndef JPG_FRAME_CALL_OPTIONS_H
-#define JPG_FRAME_CALL_OPTIONS_H
+#ifndef JPG_BASE_CALL_OPTIONS_H
+#define JPG_BASE_CALL_OPTIONS_H
 
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 namespace jpg {
 
@@ -52,4 +52,4 @@ bool parseKernelSet(const char *name, KernelSet &set);
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_CALL_OPTIONS_H
+#endif  // JPG_BASE_CALL_OPTIONS_H

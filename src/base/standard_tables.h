@@ -3,8 +3,8 @@
 // as BITS (number of codes of each length 1..16) and HUFFVAL lists. The
 // encoder codes with the Huffman tables; the decoder falls back on them when
 // a scan selects a table that no DHT segment defined.
-#ifndef JPG_FRAME_STANDARD_TABLES_H
-#define JPG_FRAME_STANDARD_TABLES_H
+#ifndef JPG_BASE_STANDARD_TABLES_H
+#define JPG_BASE_STANDARD_TABLES_H
 
 #include <cstdint>
 
@@ -46,4 +46,4 @@ inline constexpr uint8_t kAcChrominanceSymbols[162] = {
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_STANDARD_TABLES_H
+#endif  // JPG_BASE_STANDARD_TABLES_H

@@ -1,8 +1,8 @@
 // Conventions shared by every stage: internal results, byte-order helpers,
 // checked size arithmetic, the sample clamp, and scope guards for memory
 // blocks and files.
-#ifndef JPG_FRAME_CONVENTIONS_H
-#define JPG_FRAME_CONVENTIONS_H
+#ifndef JPG_BASE_CONVENTIONS_H
+#define JPG_BASE_CONVENTIONS_H
 
 #include <cstdint>
 #include <cstdio>
@@ -10,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 namespace jpg {
 
@@ -350,4 +350,4 @@ std::string temporaryStemBeside(const std::string &destination);
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_CONVENTIONS_H
+#endif  // JPG_BASE_CONVENTIONS_H

@@ -1,6 +1,6 @@
 // What the processor offers the SIMD kernels, asked of CPUID once per call.
-#ifndef JPG_FRAME_CPU_FEATURES_H
-#define JPG_FRAME_CPU_FEATURES_H
+#ifndef JPG_BASE_CPU_FEATURES_H
+#define JPG_BASE_CPU_FEATURES_H
 
 namespace jpg {
 
@@ -17,4 +17,4 @@ CpuFeatures detectCpuFeatures();
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_CPU_FEATURES_H
+#endif  // JPG_BASE_CPU_FEATURES_H

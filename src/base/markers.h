@@ -1,7 +1,7 @@
 // Marker codes of ITU-T T.81 (Table B.1): the byte after FF that names a
 // marker, as both directions and the header description use them.
-#ifndef JPG_FRAME_MARKERS_H
-#define JPG_FRAME_MARKERS_H
+#ifndef JPG_BASE_MARKERS_H
+#define JPG_BASE_MARKERS_H
 
 #include <cstdint>
 
@@ -49,4 +49,4 @@ constexpr bool isRestartMarker(int code) { return code >= kRst0 && code <= kRst7
 
 }  // namespace jpg::marker
 
-#endif  // JPG_FRAME_MARKERS_H
+#endif  // JPG_BASE_MARKERS_H

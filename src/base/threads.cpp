@@ -1,5 +1,5 @@
 // Threads and semaphores over CreateThread (Windows) or POSIX threads.
-#include "frame/threads.h"
+#include "base/threads.h"
 
 #if !defined(_WIN32)
 #include <sched.h>

@@ -1,12 +1,12 @@
 // Binary netpbm files, as cjpeg reads them and djpeg writes them: P6 (colour,
 // R, G, B per pixel) and P5 (grey), maxval 255, rows top first without
 // padding.
-#ifndef JPG_FRAME_NETPBM_FILE_H
-#define JPG_FRAME_NETPBM_FILE_H
+#ifndef JPG_BASE_NETPBM_FILE_H
+#define JPG_BASE_NETPBM_FILE_H
 
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 namespace jpg {
 
@@ -32,4 +32,4 @@ Result readNetpbmHeader(const OpenFile &file, const uint8_t *signature, NetpbmHe
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_NETPBM_FILE_H
+#endif  // JPG_BASE_NETPBM_FILE_H

@@ -3,7 +3,7 @@
 // test hooks do nothing.
 #if defined(_WIN32)
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 #include <fcntl.h>
 #include <io.h>

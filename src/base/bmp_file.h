@@ -3,12 +3,12 @@
 // The library stores the top row of the picture first, although biHeight is
 // positive: the import writes rows in decoding order, the export encodes the
 // first stored row as the top row and the display draws it at y = 0.
-#ifndef JPG_FRAME_BMP_FILE_H
-#define JPG_FRAME_BMP_FILE_H
+#ifndef JPG_BASE_BMP_FILE_H
+#define JPG_BASE_BMP_FILE_H
 
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 namespace jpg {
 
@@ -108,4 +108,4 @@ Result readBmpHeaders(const OpenFile &file, BmpHeaders &out, uint32_t signatureB
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_BMP_FILE_H
+#endif  // JPG_BASE_BMP_FILE_H

@@ -1,4 +1,4 @@
-#include "frame/huffman_codes.h"
+#include "base/huffman_codes.h"
 
 namespace jpg {
 

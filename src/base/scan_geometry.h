@@ -3,12 +3,12 @@
 // component in an MCU, padded sizes, the MCU grid and the block order inside
 // an MCU. Everything is computed in 32 bits, so a 65,535-pixel side never
 // wraps.
-#ifndef JPG_FRAME_SCAN_GEOMETRY_H
-#define JPG_FRAME_SCAN_GEOMETRY_H
+#ifndef JPG_BASE_SCAN_GEOMETRY_H
+#define JPG_BASE_SCAN_GEOMETRY_H
 
 #include <cstdint>
 
-#include "frame/conventions.h"
+#include "base/conventions.h"
 
 namespace jpg {
 
@@ -65,4 +65,4 @@ McuGrid layoutScan(uint32_t width, uint32_t height, uint32_t maxH, uint32_t maxV
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_SCAN_GEOMETRY_H
+#endif  // JPG_BASE_SCAN_GEOMETRY_H

@@ -1,10 +1,11 @@
-// The BMP display's palette.
-#ifndef JPG_THUMBNAIL_BMP_DISPLAY_H
-#define JPG_THUMBNAIL_BMP_DISPLAY_H
+// The BMP display: a BMP file drawn row by row into a device context, with
+// its colour table realised as a palette.
+#ifndef JPG_DISPLAY_BMP_DISPLAY_H
+#define JPG_DISPLAY_BMP_DISPLAY_H
 
 #include <cstdint>
 
-#include "frame/gdi.h"
+#include "base/gdi.h"
 
 namespace jpg {
 
@@ -14,6 +15,10 @@ namespace jpg {
 // when its temporary block or the palette cannot be made.
 HPALETTE createDisplayPalette(const uint8_t *colourTable, uint16_t n);
 
+// Draws a BMP file into a device context (an HDC, or a JpgCanvas elsewhere):
+// a JPG_SHOW_* status.
+int32_t showBmpFile(void *deviceContext, const char *bmpPath);
+
 }  // namespace jpg
 
-#endif  // JPG_THUMBNAIL_BMP_DISPLAY_H
+#endif  // JPG_DISPLAY_BMP_DISPLAY_H

@@ -1,10 +1,10 @@
 // Resolving the per-call options against the processor.
-#include "frame/call_options.h"
+#include "base/call_options.h"
 
 #include <cstring>
 
-#include "frame/cpu_features.h"
-#include "frame/threads.h"
+#include "base/cpu_features.h"
+#include "base/threads.h"
 
 namespace jpg {
 

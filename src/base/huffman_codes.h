@@ -1,7 +1,7 @@
 // Code assignment shared by the decoder's and the encoder's Huffman tables:
 // the size list and the code list of ITU-T T.81 Annex C (Figures C.1, C.2).
-#ifndef JPG_FRAME_HUFFMAN_CODES_H
-#define JPG_FRAME_HUFFMAN_CODES_H
+#ifndef JPG_BASE_HUFFMAN_CODES_H
+#define JPG_BASE_HUFFMAN_CODES_H
 
 #include <cstdint>
 
@@ -15,4 +15,4 @@ uint32_t assignHuffmanCodes(const uint8_t counts[17], uint8_t sizes[257], uint16
 
 }  // namespace jpg
 
-#endif  // JPG_FRAME_HUFFMAN_CODES_H
+#endif  // JPG_BASE_HUFFMAN_CODES_H

@@ -6,8 +6,8 @@
 // address, lstrcmpA and a MessageBoxA that prints one line to standard error.
 // The POSIX layer also lets tests make the N-th operation of a kind fail and
 // count the blocks and files a call leaves held.
-#ifndef JPG_FRAME_PLATFORM_H
-#define JPG_FRAME_PLATFORM_H
+#ifndef JPG_BASE_PLATFORM_H
+#define JPG_BASE_PLATFORM_H
 
 #include <cstddef>
 #include <cstdint>
@@ -185,4 +185,4 @@ void adoptPlan(Plan *plan);
 
 }  // namespace jpg::faults
 
-#endif  // JPG_FRAME_PLATFORM_H
+#endif  // JPG_BASE_PLATFORM_H

@@ -1,7 +1,7 @@
 // POSIX implementation of the platform operations, with test hooks.
 #if !defined(_WIN32)
 
-#include "frame/platform.h"
+#include "base/platform.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -8,8 +8,8 @@
 // = 1.306562965 as 10703 and 10704, sqrt(2) (cos(3pi/16) - cos(5pi/16))
 // = 0.785694958 as 6437 and 6436). Exact output needs each as it is: they
 // are named apart and never merged.
-#ifndef JPG_FRAME_DCT_CONSTANTS_H
-#define JPG_FRAME_DCT_CONSTANTS_H
+#ifndef JPG_BASE_DCT_CONSTANTS_H
+#define JPG_BASE_DCT_CONSTANTS_H
 
 #include <cstdint>
 
@@ -55,4 +55,4 @@ static_assert(kOddWeight5 == 4176 && kOddWeight7 == 4927, "folded odd weights");
 
 }  // namespace jpg::dct
 
-#endif  // JPG_FRAME_DCT_CONSTANTS_H
+#endif  // JPG_BASE_DCT_CONSTANTS_H

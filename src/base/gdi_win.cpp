@@ -2,7 +2,7 @@
 // nothing to count.
 #if defined(_WIN32)
 
-#include "frame/gdi.h"
+#include "base/gdi.h"
 
 namespace jpg::faults {
 
