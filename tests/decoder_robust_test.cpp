@@ -8,8 +8,9 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "base/platform.h"
+#include "base/result.h"
 #include "decoder_test_util.h"
-#include "base/conventions.h"
 #include "jpg.h"
 
 using namespace testutil;

@@ -4,9 +4,13 @@
 
 #include <cstring>
 
-#include "decoder/decoder_state.h"
 #include "base/bmp_file.h"
-#include "base/conventions.h"
+#include "base/bytes.h"
+#include "base/files.h"
+#include "base/memory_blocks.h"
+#include "base/output_file.h"
+#include "base/result.h"
+#include "decoder/decoder_state.h"
 #include "jpg.h"
 #include "test_util.h"
 

@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "base/conventions.h"
+#include "base/files.h"
 #include "jpg.h"
 #include "jpg_tool.h"
 #include "test_util.h"

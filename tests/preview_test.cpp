@@ -5,7 +5,8 @@
 #include <cstring>
 #include <set>
 
-#include "base/conventions.h"
+#include "base/platform.h"
+#include "base/result.h"
 #include "jpg.h"
 #include "test_util.h"
 #include "thumbnail/thumbnail_codec.h"

@@ -6,8 +6,9 @@
 #include <atomic>
 
 #include "base/call_options.h"
-#include "base/conventions.h"
 #include "base/cpu_features.h"
+#include "base/platform.h"
+#include "base/result.h"
 #include "base/threads.h"
 
 using namespace jpg;

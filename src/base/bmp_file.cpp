@@ -1,4 +1,7 @@
+
 #include "base/bmp_file.h"
+
+#include "base/bytes.h"
 
 #include <cstring>
 

@@ -8,7 +8,9 @@
 
 #include <cstdint>
 
-#include "base/conventions.h"
+#include "base/files.h"
+#include "base/memory_blocks.h"
+#include "base/result.h"
 
 namespace jpg {
 

@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "base/conventions.h"
+#include "base/files.h"
 
 namespace jpg {
 

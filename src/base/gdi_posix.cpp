@@ -15,7 +15,8 @@
 #include <unordered_set>
 
 #include "base/bmp_file.h"
-#include "base/conventions.h"
+#include "base/bytes.h"
+#include "base/memory_blocks.h"
 #include "jpg_canvas.h"
 
 namespace {

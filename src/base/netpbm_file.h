@@ -6,7 +6,8 @@
 
 #include <cstdint>
 
-#include "base/conventions.h"
+#include "base/files.h"
+#include "base/result.h"
 
 namespace jpg {
 

@@ -1,3 +1,4 @@
+#include "base/bytes.h"
 // The MCU geometry of a scan (ITU-T T.81, A.1.1 and A.2), the same for the
 // decoder and the encoder: component sample sizes, the blocks of each
 // component in an MCU, padded sizes, the MCU grid and the block order inside
@@ -8,9 +9,10 @@
 
 #include <cstdint>
 
-#include "base/conventions.h"
-
 namespace jpg {
+
+// Most blocks in one MCU, in the decoder and the encoder alike.
+constexpr uint32_t kMaxBlocksPerMcu = 10;
 
 constexpr uint32_t ceilDiv(uint32_t a, uint32_t b) { return (a + b - 1) / b; }
 

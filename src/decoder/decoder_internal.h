@@ -11,11 +11,13 @@
 #include <cstdint>
 #include <string>
 
+#include "base/call_options.h"
+#include "base/files.h"
+#include "base/result.h"
+#include "base/scan_geometry.h"
 #include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
 #include "decoder/strip_writer.h"
-#include "base/call_options.h"
-#include "base/conventions.h"
 #include "jpg.h"
 
 namespace jpg {

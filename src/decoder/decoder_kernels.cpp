@@ -1,5 +1,8 @@
 // The plain C++ kernels of the fast path, and the choice of a kernel set.
+
 #include "decoder/decoder_kernels.h"
+
+#include "base/bytes.h"
 
 #include <cstring>
 

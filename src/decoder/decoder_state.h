@@ -2,7 +2,8 @@
 #ifndef JPG_DECODER_DECODER_STATE_H
 #define JPG_DECODER_DECODER_STATE_H
 
-#include "base/conventions.h"
+#include "base/files.h"
+#include "base/result.h"
 #include "jpg.h"
 
 namespace jpg {

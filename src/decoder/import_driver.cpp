@@ -4,11 +4,14 @@
 #include <atomic>
 #include <cstring>
 
+#include "base/bytes.h"
+#include "base/markers.h"
+#include "base/memory_blocks.h"
+#include "base/output_file.h"
+#include "base/threads.h"
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/strip_writer.h"
-#include "base/threads.h"
-#include "base/markers.h"
 
 namespace jpg {
 

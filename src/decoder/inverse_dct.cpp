@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "decoder/decoder_internal.h"
-#include "decoder/decoder_kernels.h"
+#include "base/bytes.h"
 #include "base/dct_constants.h"
 #include "base/standard_tables.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 
 namespace jpg {
 

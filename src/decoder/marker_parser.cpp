@@ -3,9 +3,11 @@
 // refuses what the decoder cannot decode safely.
 #include <cstring>
 
-#include "decoder/decoder_internal.h"
+#include "base/bytes.h"
 #include "base/markers.h"
+#include "base/memory_blocks.h"
 #include "base/standard_tables.h"
+#include "decoder/decoder_internal.h"
 
 namespace jpg {
 

@@ -8,7 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "base/conventions.h"
+#include "base/files.h"
+#include "base/result.h"
 
 namespace jpg {
 

@@ -4,12 +4,15 @@
 // Only one pixel row is held: each is read from the file, set into a bitmap
 // one row high and copied to its line of the target. The first stored row
 // goes to the top line.
+
+#include "display/bmp_display.h"
+
 #include <cstring>
 
 #include "base/bmp_file.h"
+#include "base/bytes.h"
 #include "base/gdi.h"
 #include "jpg.h"
-#include "display/bmp_display.h"
 
 namespace jpg {
 

@@ -11,7 +11,9 @@
 #include <string>
 
 #include "base/call_options.h"
-#include "base/conventions.h"
+#include "base/files.h"
+#include "base/memory_blocks.h"
+#include "base/result.h"
 #include "base/scan_geometry.h"
 
 namespace jpg {

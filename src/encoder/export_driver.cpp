@@ -11,10 +11,11 @@
 #include <cstring>
 #include <string>
 
-#include "encoder/encoder_kernels.h"
-#include "encoder/encoder_state.h"
 #include "base/bmp_file.h"
 #include "base/netpbm_file.h"
+#include "base/output_file.h"
+#include "encoder/encoder_kernels.h"
+#include "encoder/encoder_state.h"
 #include "jpg.h"
 #include "thumbnail/thumbnail_codec.h"
 

@@ -1,8 +1,11 @@
 // iRead_APP1: the preview segment of an exported file as an 80 x 60, 24-bit
 // bottom-up DIB.
-#include "base/bmp_file.h"
-#include "jpg.h"
+
 #include "thumbnail/preview_reader.h"
+
+#include "base/bmp_file.h"
+#include "base/bytes.h"
+#include "jpg.h"
 #include "thumbnail/thumbnail_codec.h"
 
 namespace jpg {

@@ -9,7 +9,7 @@
 
 #include <cstdint>
 
-#include "base/conventions.h"
+#include "base/result.h"
 #include "thumbnail/preview_layout.h"
 
 namespace jpg {

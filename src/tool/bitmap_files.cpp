@@ -5,9 +5,12 @@
 #include <vector>
 
 #include "base/bmp_file.h"
-#include "base/conventions.h"
+#include "base/files.h"
 #include "base/gdi.h"
 #include "base/markers.h"
+#include "base/memory_blocks.h"
+#include "base/output_file.h"
+#include "base/result.h"
 #include "thumbnail/preview_layout.h"
 #include "tool/tool_internal.h"
 

@@ -2,7 +2,7 @@
 // under an unforeseeable name, readable by their owner alone.
 #include <cstring>
 
-#include "base/conventions.h"
+#include "base/files.h"
 #include "jpg_tool.h"
 
 FILE *jpgToolCreateScratchFile(const char *directory, const char *stem, char *path, size_t pathSize) {
