@@ -1,5 +1,6 @@
 // Huffman decoding of the entropy-coded data: decode tables, the bit reader,
-// symbols, MCUs and restart markers.
+// symbols, MCUs, restart markers, and an MCU row's blocks at their places
+// (the reference path's and the fast path's).
 //
 // The bit reader takes a byte only when it needs bits, treats every FF as
 // data and drops the byte after it; restart markers are searched for only
@@ -520,6 +521,35 @@ void decodeMcu(DecodeContext &ctx, int32_t *mcu) {
         std::memset(sink.block, 0, 64 * sizeof *sink.block);
         ChunkReader reader{ctx};
         decodeBlock(ctx, reader, ctx.mcuBlockComponent[b], sink);
+    }
+}
+
+// The reference path's MCU row: every block decoded in zigzag order, then
+// dequantised and put in natural order at its place in its component's row.
+void decodeMcuRow(DecodeContext &ctx, CoefficientRows &coefficients) {
+    int32_t mcu[kMaxBlocksPerMcu * 64];
+    if (ctx.scanComponents == 1) {
+        const int32_t *table = ctx.state->quantTables[ctx.comp[0].quantSel & 3];
+        for (uint32_t j = 0; j < ctx.mcusPerRow; ++j) {
+            decodeMcu(ctx, mcu);
+            dequantiseBlock(mcu, coefficients.rows[0] + static_cast<size_t>(j) * 64, table);
+        }
+        return;
+    }
+    for (uint32_t m = 0; m < ctx.mcusPerRow; ++m) {
+        decodeMcu(ctx, mcu);
+        uint32_t k = 0;
+        for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
+            const ComponentLayout &l = ctx.comp[c];
+            const int32_t *table = ctx.state->quantTables[l.quantSel & 3];
+            for (uint32_t v = 0; v < l.mcuHeightBlocks; ++v) {
+                for (uint32_t h = 0; h < l.mcuWidthBlocks && k < ctx.blocksPerMcu; ++h, ++k) {
+                    const size_t at = static_cast<size_t>(v) * l.paddedWidth * 8 +
+                                      (static_cast<size_t>(m) * l.mcuWidthBlocks + h) * 64;
+                    dequantiseBlock(mcu + 64 * k, coefficients.rows[c] + at, table);
+                }
+            }
+        }
     }
 }
 
