@@ -196,9 +196,9 @@ TEST(ForwardDct, EveryKernelSetMatchesTheReference) {
         for (uint8_t &v : block) v = extremesOnly ? (random() & 1) * 255 : random() & 255;
     }
 
-    std::vector<std::pair<const char *, const EncoderKernels *>> sets = {{"plain", &kPlainEncoderKernels}};
-    if (kernelSetAvailable(KernelSet::Sse2)) sets.emplace_back("sse2", &kSse2EncoderKernels);
-    if (kernelSetAvailable(KernelSet::Avx2)) sets.emplace_back("avx2", &kAvx2EncoderKernels);
+    std::vector<std::pair<const char *, const EncoderKernels *>> sets = {{"plain", encoderKernels(KernelSet::Plain)}};
+    if (kernelSetAvailable(KernelSet::Sse2)) sets.emplace_back("sse2", encoderKernels(KernelSet::Sse2));
+    if (kernelSetAvailable(KernelSet::Avx2)) sets.emplace_back("avx2", encoderKernels(KernelSet::Avx2));
 
     EncoderState state{};
     std::vector<std::array<int32_t, 64>> divisors(1);

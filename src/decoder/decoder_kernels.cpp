@@ -1,11 +1,10 @@
 // The plain C++ kernels of the fast path, and the choice of a kernel set.
-
 #include "decoder/decoder_kernels.h"
-
-#include "base/bytes.h"
 
 #include <cstring>
 
+#include "base/bytes.h"
+#include "base/cpu_features.h"
 #include "decoder/decoder_internal.h"
 
 namespace jpg {
@@ -33,24 +32,28 @@ inline void convertPixel(int32_t luma, int32_t cb, int32_t cr, uint8_t *o) {
 
 }  // namespace
 
-void convertRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     for (uint32_t x = 0; x < width; ++x, out += 3) convertPixel(y[x], cb[x], cr[x], out);
 }
 
-void convertRowHalfPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrHalfRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     for (uint32_t x = 0; x < width; ++x, out += 3) convertPixel(y[x], cb[x / 2], cr[x / 2], out);
 }
 
-const DecoderKernels &decoderKernels(KernelSet set) {
-    static const DecoderKernels plain{idctNarrowPlain, convertRowPlain, convertRowHalfPlain};
-#if defined(__i386__) || defined(__x86_64__)
-    static const DecoderKernels sse2{idctNarrowSse2, convertRowSse2, convertRowHalfSse2};
-    static const DecoderKernels avx2{idctNarrowAvx2, convertRowAvx2, convertRowHalfAvx2};
-    if (set == KernelSet::Avx2) return avx2;
-    if (set == KernelSet::Sse2) return sse2;
+const DecoderKernels *decoderKernels(KernelSet requested) {
+    static const DecoderKernels plain{idctNarrowPlain, yccToBgrRowPlain, yccToBgrHalfRowPlain};
+#if JPG_X86_KERNELS
+    static const DecoderKernels sse2{idctNarrowSse2, yccToBgrRowSse2, yccToBgrHalfRowSse2};
+    static const DecoderKernels avx2{idctNarrowAvx2, yccToBgrRowAvx2, yccToBgrHalfRowAvx2};
 #endif
-    (void)set;
-    return plain;
+    switch (resolveKernels(requested)) {
+    case KernelSet::Reference: return nullptr;
+#if JPG_X86_KERNELS
+    case KernelSet::Sse2: return &sse2;
+    case KernelSet::Avx2: return &avx2;
+#endif
+    default: return &plain;
+    }
 }
 
 }  // namespace jpg

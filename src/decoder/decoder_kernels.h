@@ -24,26 +24,26 @@ struct DecoderKernels {
     // the first's. The blocks are left all zero, ready for the next row.
     void (*idctNarrow)(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
     // One BMP row (B, G, R) from Y, Cb and Cr samples of the same resolution.
-    void (*convertRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+    void (*yccToBgrRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
     // The same from chroma of half the horizontal resolution: chroma sample
     // i covers pixels 2i and 2i + 1.
-    void (*convertRowHalf)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+    void (*yccToBgrHalfRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 };
 
-// The kernels of a resolved set (Plain, Sse2 or Avx2; Reference has none and
-// gets the plain ones).
-const DecoderKernels &decoderKernels(KernelSet set);
+// The kernels of a set as the processor runs it (see resolveKernels); null
+// for the reference set, whose stages are the original ones.
+const DecoderKernels *decoderKernels(KernelSet requested);
 
 // The kernels of each file, for decoderKernels.
 void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
-void convertRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
-void convertRowHalfPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
-void convertRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
-void convertRowHalfSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
-void convertRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
-void convertRowHalfAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrHalfRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrHalfRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+void yccToBgrHalfRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 
 }  // namespace jpg
 

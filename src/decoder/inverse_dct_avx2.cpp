@@ -1,8 +1,9 @@
 // The narrow inverse DCT with AVX2: two blocks per transform, one in each
 // 128-bit half of the registers.
+#include "base/cpu_features.h"
 #include "decoder/decoder_kernels.h"
 
-#if defined(__AVX2__)
+#if JPG_X86_KERNELS
 #include "decoder/inverse_dct_simd.h"
 
 namespace jpg {

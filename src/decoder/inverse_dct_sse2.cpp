@@ -1,7 +1,8 @@
 // The narrow inverse DCT with SSE2: one block per transform.
+#include "base/cpu_features.h"
 #include "decoder/decoder_kernels.h"
 
-#if defined(__SSE2__)
+#if JPG_X86_KERNELS
 #include "decoder/inverse_dct_simd.h"
 
 namespace jpg {

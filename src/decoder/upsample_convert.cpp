@@ -170,7 +170,7 @@ bool convertFromSamples(const DecodeContext &ctx, const DecoderKernels &kernels,
         if (h[r] == 0 || v[r] == 0) return false;
     }
     if (h[0] != 1 || v[0] != 1 || h[1] != h[2]) return false;
-    const auto convert = h[1] == 1 ? kernels.convertRow : kernels.convertRowHalf;
+    const auto convert = h[1] == 1 ? kernels.yccToBgrRow : kernels.yccToBgrHalfRow;
     out += size_t{3} * x.first;
     for (uint32_t y = 0; y < rows; ++y, out += step) {
         const uint8_t *row[3];
@@ -238,7 +238,7 @@ void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, u
     }
     for (uint32_t y = 0; y < rows; ++y, out += step) {
         const size_t at = size_t{y} * planeStride;
-        kernels.convertRow(plane[0] + at, plane[1] + at, plane[2] + at, out, width);
+        kernels.yccToBgrRow(plane[0] + at, plane[1] + at, plane[2] + at, out, width);
     }
 }
 

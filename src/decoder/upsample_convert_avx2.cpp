@@ -1,9 +1,10 @@
 // Colour conversion to B, G, R with AVX2, thirty-two pixels at a time: the
 // arithmetic of upsample_convert_sse2.cpp in 256-bit registers, and the
 // pixels interleaved with byte shuffles, 48 bytes per 128-bit half.
+#include "base/cpu_features.h"
 #include "decoder/decoder_kernels.h"
 
-#if defined(__AVX2__)
+#if JPG_X86_KERNELS
 #include <immintrin.h>
 
 namespace jpg {
@@ -80,17 +81,17 @@ inline __m256i loadDoubled(const uint8_t *p) {
 
 }  // namespace
 
-void convertRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     uint32_t x = 0;
     for (; x + 32 <= width; x += 32) convert32(load32(y + x), load32(cb + x), load32(cr + x), out + 3 * x);
-    convertRowSse2(y + x, cb + x, cr + x, out + 3 * x, width - x);
+    yccToBgrRowSse2(y + x, cb + x, cr + x, out + 3 * x, width - x);
 }
 
-void convertRowHalfAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrHalfRowAvx2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     uint32_t x = 0;
     for (; x + 32 <= width; x += 32)
         convert32(load32(y + x), loadDoubled(cb + x / 2), loadDoubled(cr + x / 2), out + 3 * x);
-    convertRowHalfSse2(y + x, cb + x / 2, cr + x / 2, out + 3 * x, width - x);
+    yccToBgrHalfRowSse2(y + x, cb + x / 2, cr + x / 2, out + 3 * x, width - x);
 }
 
 }  // namespace jpg

@@ -3,9 +3,10 @@
 // (|227 x 128| and |179 x 128| fit), PMADDWD for the green term's sum
 // (183 x 127 + 88 x 127 does not), arithmetic shifts, and the byte clamp of
 // PACKUSWB.
+#include "base/cpu_features.h"
 #include "decoder/decoder_kernels.h"
 
-#if defined(__SSE2__)
+#if JPG_X86_KERNELS
 #include <emmintrin.h>
 
 #include <cstring>
@@ -69,17 +70,17 @@ inline __m128i loadDoubled(const uint8_t *p) {
 
 }  // namespace
 
-void convertRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     uint32_t x = 0;
     for (; x + 16 <= width; x += 16) convert16(load16(y + x), load16(cb + x), load16(cr + x), out + 3 * x);
-    convertRowPlain(y + x, cb + x, cr + x, out + 3 * x, width - x);
+    yccToBgrRowPlain(y + x, cb + x, cr + x, out + 3 * x, width - x);
 }
 
-void convertRowHalfSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
+void yccToBgrHalfRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width) {
     uint32_t x = 0;
     for (; x + 16 <= width; x += 16)
         convert16(load16(y + x), loadDoubled(cb + x / 2), loadDoubled(cr + x / 2), out + 3 * x);
-    convertRowHalfPlain(y + x, cb + x / 2, cr + x / 2, out + 3 * x, width - x);
+    yccToBgrHalfRowPlain(y + x, cb + x / 2, cr + x / 2, out + 3 * x, width - x);
 }
 
 }  // namespace jpg

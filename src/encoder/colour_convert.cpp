@@ -18,7 +18,7 @@ void convertStripToPlanes(const EncoderState *state, const uint8_t *stripPixels,
             std::memcpy(fullPlanes[0] + rowStart, src, state->width);
             continue;
         }
-        convertRowPlain(src, state->width, bytesPerPixel, fullPlanes[0] + rowStart, fullPlanes[1] + rowStart,
+        bgrToYccRowPlain(src, state->width, bytesPerPixel, fullPlanes[0] + rowStart, fullPlanes[1] + rowStart,
                         fullPlanes[2] + rowStart);
     }
 }
@@ -74,7 +74,7 @@ void downsampleStrip(const EncoderState *state, uint32_t paddedStripWidth, const
     }
 }
 
-void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                      uint8_t *cr) {
     for (uint32_t x = 0; x < width; ++x, source += bytesPerPixel) {
         const int32_t b = source[0], g = source[1], rd = source[2];

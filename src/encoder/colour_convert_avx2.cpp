@@ -5,7 +5,9 @@
 // the very sums of the plain kernel. No pair sum saturates (the largest,
 // 64 * 255 + 42 * 255 = 27,030, is below 2^15) and no total overflows
 // (0 <= Y <= 128 * 255 = 32,640; |Cb|, |Cr| <= 64 * 255).
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include "base/cpu_features.h"
+
+#if JPG_X86_KERNELS
 
 #include <immintrin.h>
 
@@ -93,11 +95,11 @@ uint32_t convertSixteens(const uint8_t *source, uint32_t width, uint8_t *y, uint
 
 }  // namespace
 
-void convertRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr) {
     const uint32_t done = bytesPerPixel == 4 ? convertSixteens<4>(source, width, y, cb, cr)
                                              : convertSixteens<3>(source, width, y, cb, cr);
-    convertRowPlain(source + static_cast<size_t>(done) * bytesPerPixel, width - done, bytesPerPixel, y + done,
+    bgrToYccRowPlain(source + static_cast<size_t>(done) * bytesPerPixel, width - done, bytesPerPixel, y + done,
                     cb + done, cr + done);
 }
 

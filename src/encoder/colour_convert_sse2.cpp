@@ -1,7 +1,9 @@
 // Colour conversion and chroma averaging with SSE2: eight pixels at a time
 // in 16-bit lanes, where the fixed-point sums of the plain kernel fit.
 // Without a byte shuffle the channels are gathered one sample at a time.
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include "base/cpu_features.h"
+
+#if JPG_X86_KERNELS
 
 #include <emmintrin.h>
 
@@ -24,7 +26,7 @@ inline void storeEight(uint8_t *out, __m128i words) {
 
 }  // namespace
 
-void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr) {
     const __m128i offset = _mm_set1_epi16(128);
     uint32_t x = 0;
@@ -39,7 +41,7 @@ void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixe
         storeEight(cb + x, _mm_add_epi16(_mm_srai_epi16(blue, 7), offset));
         storeEight(cr + x, _mm_add_epi16(_mm_srai_epi16(red, 7), offset));
     }
-    convertRowPlain(source, width - x, bytesPerPixel, y + x, cb + x, cr + x);
+    bgrToYccRowPlain(source, width - x, bytesPerPixel, y + x, cb + x, cr + x);
 }
 
 void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count) {

@@ -3,6 +3,7 @@
 
 #include <array>
 
+#include "base/cpu_features.h"
 #include "base/standard_tables.h"
 
 namespace jpg {
@@ -24,16 +25,19 @@ constexpr std::array<std::array<uint64_t, 256>, 8> zigzagBits() {
 extern const std::array<std::array<uint64_t, 256>, 8> kZigzagBits;
 constexpr std::array<std::array<uint64_t, 256>, 8> kZigzagBits = zigzagBits();
 
-const EncoderKernels kPlainEncoderKernels = {convertRowPlain, averagePairsPlain, transformBlockPlain};
-const EncoderKernels kSse2EncoderKernels = {convertRowSse2, averagePairsSse2, transformBlockSse2};
-const EncoderKernels kAvx2EncoderKernels = {convertRowAvx2, averagePairsAvx2, transformBlockAvx2};
-
 const EncoderKernels *encoderKernels(KernelSet requested) {
+    static const EncoderKernels plain{bgrToYccRowPlain, averagePairsPlain, transformBlockPlain};
+#if JPG_X86_KERNELS
+    static const EncoderKernels sse2{bgrToYccRowSse2, averagePairsSse2, transformBlockSse2};
+    static const EncoderKernels avx2{bgrToYccRowAvx2, averagePairsAvx2, transformBlockAvx2};
+#endif
     switch (resolveKernels(requested)) {
     case KernelSet::Reference: return nullptr;
-    case KernelSet::Sse2: return &kSse2EncoderKernels;
-    case KernelSet::Avx2: return &kAvx2EncoderKernels;
-    default: return &kPlainEncoderKernels;
+#if JPG_X86_KERNELS
+    case KernelSet::Sse2: return &sse2;
+    case KernelSet::Avx2: return &avx2;
+#endif
+    default: return &plain;
     }
 }
 

@@ -91,7 +91,7 @@ inline uint64_t naturalToZigzagMask(uint64_t natural) {
 struct EncoderKernels {
     // One source row of `width` pixels (B, G, R in 3 or 4 bytes) to full
     // resolution Y, Cb and Cr samples.
-    void (*convertRow)(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+    void (*bgrToYccRow)(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                        uint8_t *cr);
     // out[i] = (in[2i] + in[2i + 1] + 1) >> 1 for i < count.
     void (*averagePairs)(const uint8_t *in, uint8_t *out, uint32_t count);
@@ -104,7 +104,7 @@ struct EncoderKernels {
 };
 
 // The plain kernels; the SIMD kernels use them for what is left of a row.
-void convertRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                      uint8_t *cr);
 void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
@@ -112,20 +112,16 @@ uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const Quan
 
 // The x86 kernels (colour_convert_sse2.cpp, forward_dct_sse2.cpp and the
 // _avx2 files), for processors that have the instructions.
-void convertRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr);
 void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]);
-void convertRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
+void bgrToYccRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
                     uint8_t *cr);
 void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count);
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]);
-
-extern const EncoderKernels kPlainEncoderKernels;
-extern const EncoderKernels kSse2EncoderKernels;
-extern const EncoderKernels kAvx2EncoderKernels;
 
 // The kernels of a set as the processor runs it (see resolveKernels); null
 // for the reference set, whose strip loop is the original one.

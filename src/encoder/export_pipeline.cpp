@@ -7,17 +7,18 @@
 // (padding and averaging as the reference does). The row's transforms are
 // then claimed a few MCUs at a time by whichever thread is free. The back
 // end adds every MCU's DC values to the preview, Huffman-codes the row and
-// writes the bytes. On one thread the steps alternate over one slot; on
-// two, the front end runs ahead by at most kQueuedRows slots, and the back
-// end transforms each row it comes to; when the front end finds no free
-// slot it helps with the oldest rows' transforms, so the transforms go to
-// whichever thread has time for them.
+// writes the bytes. On one thread the steps alternate over a slot of its
+// own; on two, the front end runs ahead by at most kQueuedRows slots, and
+// the back end transforms each row it comes to; when the front end finds no
+// free slot it helps with the oldest rows' transforms, so the transforms go
+// to whichever thread has time for them. The import's pipeline
+// (src/decoder/import_pipeline.cpp) mirrors it.
 #include <atomic>
 #include <cstring>
 
+#include "base/threads.h"
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
-#include "base/threads.h"
 
 namespace jpg {
 
@@ -48,6 +49,8 @@ struct RowSlot {
     SharedWork transforms;  // the row's MCUs, once its planes are filled
 };
 
+// What both ends share, and each end's own buffers; the row slots are made
+// apart (RowSlots), by the one-thread loop or by the queue.
 struct Pipeline {
     EncoderState *state = nullptr;
     const EncoderKernels *kernels = nullptr;
@@ -56,16 +59,13 @@ struct Pipeline {
     QuantReciprocals reciprocals[2];
     uint32_t paddedStripWidth = 0;
     uint32_t blocksPerRow = 0;
+    uint64_t planeBytes = 0;  // of one slot's component planes
     uint32_t nextRow = 0;
 
     // The front end's own: a strip as read, the full-resolution planes of
     // the averaged components.
     LockedBlock<uint8_t> strip;
     LockedBlock<uint8_t> wide[3];
-    // The slots.
-    LockedBlock<uint8_t> planeStore;
-    LockedBlock<CoefficientBlock> blockStore;
-    RowSlot slots[kQueuedRows];
     // The back end's own.
     LockedBlock<uint8_t> scanBuffer;
     ScanWriter writer;
@@ -74,7 +74,7 @@ struct Pipeline {
 
     bool averaged(uint32_t i) const { return state->components[i].hSamp != state->maxH; }
 
-    Result make(uint32_t slotCount) {
+    Result make() {
         const EncoderState &s = *state;
         if (!makeQuantReciprocals(s.quantTables[0], reciprocals[0]) ||
             !makeQuantReciprocals(s.quantTables[1], reciprocals[1]))
@@ -82,23 +82,13 @@ struct Pipeline {
         paddedStripWidth = roundUpWide(s.width, 8u * s.maxH);
         blocksPerRow = s.mcusPerRow * s.blocksPerMcu;
         if (!strip.make({kStripHeight, source->rowStride})) return Result::NoMemory;
-        uint64_t planeBytes = 0;
+        planeBytes = 0;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
             // Every component has vSamp 1; the only averaged layout is 2 x 1.
             if (c.vSamp != s.maxV || (averaged(i) && s.maxH / c.hSamp != 2)) return Result::Unsupported;
             if (averaged(i) && !wide[i].make({paddedStripWidth, kStripHeight})) return Result::NoMemory;
             planeBytes += uint64_t{c.paddedWidth} * kStripHeight;
-        }
-        if (!planeStore.make({slotCount, planeBytes}) || !blockStore.make({slotCount, blocksPerRow, sizeof(CoefficientBlock)}))
-            return Result::NoMemory;
-        for (uint32_t n = 0; n < slotCount; ++n) {
-            uint8_t *plane = planeStore.get() + n * planeBytes;
-            for (uint32_t i = 0; i < s.scanComponents; ++i) {
-                slots[n].planes[i] = plane;
-                plane += size_t{s.components[i].paddedWidth} * kStripHeight;
-            }
-            slots[n].blocks = blockStore.get() + size_t{n} * blocksPerRow;
         }
         if (!scanBuffer.make(kScanBufferBytes)) return Result::NoMemory;
         writer.buffer = scanBuffer.get();
@@ -127,7 +117,7 @@ struct Pipeline {
             if (s.colourMode == 1)
                 std::memcpy(full[0] + at, src, s.width);
             else
-                kernels->convertRow(src, s.width, source->bytesPerPixel, full[0] + at, full[1] + at, full[2] + at);
+                kernels->bgrToYccRow(src, s.width, source->bytesPerPixel, full[0] + at, full[1] + at, full[2] + at);
         }
         const bool lastStrip = rows != kStripHeight || y + kStripHeight == s.height;
         if (paddedStripWidth > s.width || lastStrip) padStripEdges(&s, paddedStripWidth, rows, full);
@@ -187,10 +177,33 @@ struct Pipeline {
     }
 };
 
+// `count` row slots and their storage.
+struct RowSlots {
+    LockedBlock<uint8_t> planeStore;
+    LockedBlock<CoefficientBlock> blockStore;
+    RowSlot slots[kQueuedRows];
+
+    bool make(const Pipeline &p, uint32_t count) {
+        const EncoderState &s = *p.state;
+        if (!planeStore.make({count, p.planeBytes}) || !blockStore.make({count, p.blocksPerRow, sizeof(CoefficientBlock)}))
+            return false;
+        for (uint32_t n = 0; n < count; ++n) {
+            uint8_t *plane = planeStore.get() + n * p.planeBytes;
+            for (uint32_t i = 0; i < s.scanComponents; ++i) {
+                slots[n].planes[i] = plane;
+                plane += size_t{s.components[i].paddedWidth} * kStripHeight;
+            }
+            slots[n].blocks = blockStore.get() + size_t{n} * p.blocksPerRow;
+        }
+        return true;
+    }
+};
+
 // The two threads' meeting point: the front end fills a slot when it is
 // empty, the back end codes it when it is filled.
 struct RowQueue {
     Pipeline *pipeline = nullptr;
+    RowSlots rows;
     Semaphore filled{0};
     Semaphore empty{kQueuedRows};
     std::atomic<bool> writeFailed{false};
@@ -202,7 +215,7 @@ struct RowQueue {
         Pipeline &p = *queue->pipeline;
         for (uint32_t n = 0;; ++n) {
             queue->filled.wait();
-            RowSlot &slot = p.slots[n % kQueuedRows];
+            RowSlot &slot = queue->rows.slots[n % kQueuedRows];
             if (slot.result == Result::Ok && !queue->writeFailed.load(std::memory_order_relaxed)) {
                 p.shareTransforms(slot);
                 slot.transforms.waitUntilDone();
@@ -221,7 +234,7 @@ struct RowQueue {
     bool helpTransform(uint32_t filledRows) {
         Pipeline &p = *pipeline;
         for (uint32_t back = filledRows < kQueuedRows ? filledRows : kQueuedRows; back > 0; --back) {
-            RowSlot &slot = p.slots[(filledRows - back) % kQueuedRows];
+            RowSlot &slot = rows.slots[(filledRows - back) % kQueuedRows];
             uint32_t first = 0, end = 0;
             if (!slot.transforms.claim(first, end)) continue;
             p.transformMcus(slot, first, end);
@@ -242,7 +255,7 @@ struct RowQueue {
                     empty.wait();
                     break;
                 }
-            RowSlot &slot = p.slots[n % kQueuedRows];
+            RowSlot &slot = rows.slots[n % kQueuedRows];
             slot.result = writeFailed.load() ? Result::IoError : p.fillSlot(slot);
             slot.last = slot.result != Result::Ok || n + 1 == strips;
             slot.transforms.reset(slot.result == Result::Ok ? p.state->mcusPerRow : 0, kMcusPerClaim);
@@ -258,9 +271,11 @@ struct RowQueue {
     }
 };
 
-// Both ends on the caller's thread, over one slot.
+// Both ends on the caller's thread, over a row slot of its own.
 Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
-    RowSlot &slot = pipeline.slots[0];
+    RowSlots own;
+    if (!own.make(pipeline, 1)) return Result::NoMemory;
+    RowSlot &slot = own.slots[0];
     for (uint32_t n = 0; n < strips; ++n) {
         const Result r = pipeline.fillSlot(slot);
         if (r != Result::Ok) return r;
@@ -268,6 +283,23 @@ Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
         pipeline.codeSlot(slot);
         if (pipeline.writer.failed) return Result::IoError;
     }
+    return finishScanFast(pipeline.writer);
+}
+
+// The two ends on two threads; false in `started` when the worker could not
+// be started (nothing was read then).
+Result runOnTwoThreads(Pipeline &pipeline, uint32_t strips, bool &started) {
+    started = false;
+    RowQueue queue;
+    queue.pipeline = &pipeline;
+    if (!queue.filled.ok() || !queue.empty.ok() || !queue.rows.make(pipeline, kQueuedRows)) return Result::NoMemory;
+    Thread coder;
+    started = coder.start(&RowQueue::codeRows, &queue);
+    if (!started) return Result::Ok;
+    const Result r = queue.fillRows(strips);
+    coder.join();
+    if (r != Result::Ok) return r;
+    if (pipeline.writer.failed) return Result::IoError;
     return finishScanFast(pipeline.writer);
 }
 
@@ -281,23 +313,13 @@ Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripS
     pipeline.source = &source;
     pipeline.gather = gather;
     const uint32_t strips = (state->height + kStripHeight - 1) / kStripHeight;
-
+    if (const Result r = pipeline.make(); r != Result::Ok) return r;
     if (threads > 1) {
-        RowQueue queue;
-        queue.pipeline = &pipeline;
         // Without the queue or a second thread the call runs on one thread.
-        if (queue.filled.ok() && queue.empty.ok() && pipeline.make(kQueuedRows) == Result::Ok) {
-            Thread coder;
-            if (!coder.start(&RowQueue::codeRows, &queue)) return runOnOneThread(pipeline, strips);
-            const Result r = queue.fillRows(strips);
-            coder.join();
-            if (r != Result::Ok) return r;
-            if (pipeline.writer.failed) return Result::IoError;
-            return finishScanFast(pipeline.writer);
-        }
+        bool started = false;
+        const Result r = runOnTwoThreads(pipeline, strips, started);
+        if (started) return r;
     }
-    const Result r = pipeline.make(1);
-    if (r != Result::Ok) return r;
     return runOnOneThread(pipeline, strips);
 }
 

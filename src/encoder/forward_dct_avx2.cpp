@@ -2,7 +2,9 @@
 // sixteen 16-bit lanes, two rows (then two columns) per vector, each pass
 // with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
 // quantisation of two rows at once in 16 bits (see QuantReciprocals).
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include "base/cpu_features.h"
+
+#if JPG_X86_KERNELS
 
 #include <immintrin.h>
 

@@ -2,7 +2,9 @@
 // eight 16-bit lanes, each pass over all eight rows (then columns) at once
 // with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
 // quantisation of a row at once in 16 bits (see QuantReciprocals).
-#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include "base/cpu_features.h"
+
+#if JPG_X86_KERNELS
 
 #include <emmintrin.h>
 
