@@ -38,6 +38,18 @@ struct CallOptions {
 // The set a call runs with: Auto becomes the best set the processor runs,
 // and a set it cannot run falls back to the best one below it.
 KernelSet resolveKernels(KernelSet requested);
+// The table of kernels a call runs with, of those a stage has: null for the
+// reference set (the stage's original code), the plain table where the set
+// resolves to one the stage has no table for (null sse2 and avx2 off x86).
+template <typename Kernels>
+const Kernels *chooseKernels(KernelSet requested, const Kernels *plain, const Kernels *sse2, const Kernels *avx2) {
+    switch (resolveKernels(requested)) {
+    case KernelSet::Reference: return nullptr;
+    case KernelSet::Sse2: return sse2 != nullptr ? sse2 : plain;
+    case KernelSet::Avx2: return avx2 != nullptr ? avx2 : plain;
+    default: return plain;
+    }
+}
 // True when the processor runs the set (Reference, Plain and Auto always).
 bool kernelSetAvailable(KernelSet set);
 // The threads a call uses for `pixels` pixels: 1 or 2. Auto uses a second

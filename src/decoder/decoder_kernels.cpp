@@ -45,15 +45,10 @@ const DecoderKernels *decoderKernels(KernelSet requested) {
 #if JPG_X86_KERNELS
     static const DecoderKernels sse2{idctNarrowSse2, yccToBgrRowSse2, yccToBgrHalfRowSse2};
     static const DecoderKernels avx2{idctNarrowAvx2, yccToBgrRowAvx2, yccToBgrHalfRowAvx2};
+    return chooseKernels(requested, &plain, &sse2, &avx2);
+#else
+    return chooseKernels<DecoderKernels>(requested, &plain, nullptr, nullptr);
 #endif
-    switch (resolveKernels(requested)) {
-    case KernelSet::Reference: return nullptr;
-#if JPG_X86_KERNELS
-    case KernelSet::Sse2: return &sse2;
-    case KernelSet::Avx2: return &avx2;
-#endif
-    default: return &plain;
-    }
 }
 
 }  // namespace jpg

@@ -30,15 +30,10 @@ const EncoderKernels *encoderKernels(KernelSet requested) {
 #if JPG_X86_KERNELS
     static const EncoderKernels sse2{bgrToYccRowSse2, averagePairsSse2, transformBlockSse2};
     static const EncoderKernels avx2{bgrToYccRowAvx2, averagePairsAvx2, transformBlockAvx2};
+    return chooseKernels(requested, &plain, &sse2, &avx2);
+#else
+    return chooseKernels<EncoderKernels>(requested, &plain, nullptr, nullptr);
 #endif
-    switch (resolveKernels(requested)) {
-    case KernelSet::Reference: return nullptr;
-#if JPG_X86_KERNELS
-    case KernelSet::Sse2: return &sse2;
-    case KernelSet::Avx2: return &avx2;
-#endif
-    default: return &plain;
-    }
 }
 
 }  // namespace jpg
