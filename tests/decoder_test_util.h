@@ -3,6 +3,7 @@
 #ifndef JPG_TESTS_DECODER_TEST_UTIL_H
 #define JPG_TESTS_DECODER_TEST_UTIL_H
 
+#include <algorithm>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -20,10 +21,13 @@ inline void append(Bytes &b, std::initializer_list<int> values) {
 
 // FF code, the 2-byte length, then the body.
 inline Bytes segment(int code, const Bytes &body) {
-    Bytes b = {0xFF, static_cast<uint8_t>(code)};
     const size_t l = body.size() + 2;
-    append(b, {static_cast<int>(l >> 8), static_cast<int>(l & 0xFF)});
-    b.insert(b.end(), body.begin(), body.end());
+    Bytes b(l + 2);
+    b[0] = 0xFF;
+    b[1] = static_cast<uint8_t>(code);
+    b[2] = static_cast<uint8_t>(l >> 8);
+    b[3] = static_cast<uint8_t>(l & 0xFF);
+    std::copy(body.begin(), body.end(), b.begin() + 4);
     return b;
 }
 

@@ -53,6 +53,24 @@ void writeFile(const std::string &path, const Bytes &bytes) {
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 
+namespace {
+
+// sin(pi t / 4096) x 1024 for any integer t, by Bhaskara I's rational
+// approximation in integers alone: the same pictures on every processor and
+// with every compiler (floating point is not: x87's excess precision and
+// each C library's sin give other last bits, and other pixels).
+int32_t sine(int64_t t) {
+    constexpr int64_t kPi = 4096;
+    t %= 2 * kPi;
+    if (t < 0) t += 2 * kPi;
+    const int64_t sign = t < kPi ? 1 : -1;
+    const int64_t x = t < kPi ? t : t - kPi;
+    const int64_t p = x * (kPi - x);
+    return static_cast<int32_t>(sign * (16 * 1024 * p) / (5 * kPi * kPi - 4 * p));
+}
+
+}  // namespace
+
 Image photoImage(uint32_t width, uint32_t height, uint32_t channels, uint32_t seed) {
     Image img;
     img.width = width;
@@ -60,27 +78,31 @@ Image photoImage(uint32_t width, uint32_t height, uint32_t channels, uint32_t se
     img.channels = channels;
     img.pixels.resize(static_cast<size_t>(width) * height * channels);
     uint32_t noise = seed * 2654435761u + 12345u;
+    // Positions in 1/4096 of the picture's width and height.
+    constexpr int64_t kOne = 4096;
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            const double fx = width > 1 ? double(x) / (width - 1) : 0.0;
-            const double fy = height > 1 ? double(y) / (height - 1) : 0.0;
+            const int64_t fx = width > 1 ? int64_t{x} * kOne / (width - 1) : 0;
+            const int64_t fy = height > 1 ? int64_t{y} * kOne / (height - 1) : 0;
             noise = noise * 1103515245u + 12345u;
             const int grain = static_cast<int>((noise >> 16) % 7) - 3;
-            // A sky-to-ground gradient, a bright disc and a dark bar.
-            const double dx = fx - 0.6, dy = fy - 0.35;
-            const bool disc = dx * dx + dy * dy < 0.02;
-            const bool bar = fx > 0.15 && fx < 0.25 && fy > 0.4;
-            double r = 60 + 150 * fy + 30 * std::sin(fx * 9);
-            double g = 90 + 100 * (1 - fy) + 25 * std::cos(fy * 7 + fx * 3);
-            double b = 200 - 120 * fy + 20 * std::sin(fx * 5 + fy * 4);
+            // A sky-to-ground gradient, a bright disc and a dark bar; angles
+            // in units of pi / 4096 (sine(4096 a / pi) is sin a).
+            const int64_t dx = fx - kOne * 6 / 10, dy = fy - kOne * 35 / 100;
+            const bool disc = dx * dx + dy * dy < kOne * kOne * 2 / 100;
+            const bool bar = fx > kOne * 15 / 100 && fx < kOne / 4 && fy > kOne * 4 / 10;
+            const auto angle = [](int64_t radiansTimes4096) { return radiansTimes4096 * 4096 / 12868; };
+            int64_t r = 60 + 150 * fy / kOne + 30 * sine(angle(fx * 9)) / 1024;
+            int64_t g = 90 + 100 * (kOne - fy) / kOne + 25 * sine(angle(fy * 7 + fx * 3) + 2048) / 1024;
+            int64_t b = 200 - 120 * fy / kOne + 20 * sine(angle(fx * 5 + fy * 4)) / 1024;
             if (disc) r = 250, g = 220, b = 90;
             if (bar) r = 30, g = 25, b = 40;
-            const double v[3] = {r, g, b};
+            const int64_t v[3] = {r, g, b};
             uint8_t *p = img.at(x, y);
             if (channels == 1) {
-                p[0] = static_cast<uint8_t>(std::clamp(0.299 * r + 0.587 * g + 0.114 * b + grain, 0.0, 255.0));
+                p[0] = static_cast<uint8_t>(std::clamp<int64_t>((299 * r + 587 * g + 114 * b) / 1000 + grain, 0, 255));
             } else {
-                for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp(v[c] + grain, 0.0, 255.0));
+                for (int c = 0; c < 3; ++c) p[c] = static_cast<uint8_t>(std::clamp<int64_t>(v[c] + grain, 0, 255));
             }
         }
     }

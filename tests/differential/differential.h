@@ -4,6 +4,8 @@
 #ifndef JPG_TESTS_DIFFERENTIAL_H
 #define JPG_TESTS_DIFFERENTIAL_H
 
+#include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,11 @@ enum class Scope { Quick, Full };
 struct Tally {
     int cases = 0;
     int failures = 0;
+    // Each case's reference outcome by its label: a digest of its status and
+    // bytes, to compare runs on other architectures with.
+    std::map<std::string, uint64_t> digests;
     void fail(const std::string &what);
+    void note(const std::string &label, int32_t status, const std::vector<uint8_t> &bytes);
 };
 
 // Every option set a conversion is compared under, the reference first.

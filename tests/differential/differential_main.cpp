@@ -1,10 +1,14 @@
 // Runs the differential checks.
-//   jpg_differential [--quick] DIRECTORY...
+//   jpg_differential [--quick] [--write-digests FILE | --check-digests FILE] DIRECTORY...
 // DIRECTORY: corpora of input files (JPEG files are imported, BMP files
-// exported). Exit status 0
-// when every case agreed.
+// exported). --write-digests keeps a digest of every case's reference
+// outcome; --check-digests compares this run's with those another run wrote
+// (on another architecture: the same bytes everywhere). Exit status 0 when
+// every case agreed.
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 
 #include "differential.h"
 #include "base/call_options.h"
@@ -15,6 +19,55 @@ void Tally::fail(const std::string &what) {
     ++failures;
     if (failures <= 50) std::fprintf(stderr, "MISMATCH %s\n", what.c_str());
 }
+
+void Tally::note(const std::string &label, int32_t status, const std::vector<uint8_t> &bytes) {
+    // FNV-1a over the status and the bytes.
+    uint64_t h = 0xCBF29CE484222325u;
+    const auto mix = [&h](uint8_t b) { h = (h ^ b) * 0x100000001B3u; };
+    for (int i = 0; i < 4; ++i) mix(static_cast<uint8_t>(static_cast<uint32_t>(status) >> (8 * i)));
+    for (const uint8_t b : bytes) mix(b);
+    digests[label] = h;
+}
+
+namespace {
+
+bool writeDigests(const std::string &path, const Tally &tally) {
+    std::ofstream out(path);
+    for (const auto &d : tally.digests) out << std::hex << d.second << std::dec << ' ' << d.first << '\n';
+    return static_cast<bool>(out);
+}
+
+// Compares this run's digests with a file's: each label found must agree.
+bool checkDigests(const std::string &path, Tally &tally) {
+    std::ifstream in(path);
+    if (!in) {
+        std::fprintf(stderr, "%s: cannot be read\n", path.c_str());
+        return false;
+    }
+    std::map<std::string, uint64_t> theirs;
+    std::string line;
+    while (std::getline(in, line)) {
+        const size_t space = line.find(' ');
+        if (space != std::string::npos) theirs[line.substr(space + 1)] = std::stoull(line.substr(0, space), nullptr, 16);
+    }
+    int agree = 0, differ = 0, absent = 0;
+    for (const auto &d : tally.digests) {
+        const auto found = theirs.find(d.first);
+        if (found == theirs.end()) {
+            ++absent;
+        } else if (found->second == d.second) {
+            ++agree;
+        } else {
+            ++differ;
+            tally.fail(d.first + ": not the bytes of " + path);
+        }
+    }
+    std::printf("digests: %d cases the same as in %s, %d different, %d not there\n", agree, path.c_str(), differ,
+                absent);
+    return differ == 0 && absent == 0 && agree > 0;
+}
+
+}  // namespace
 
 std::vector<jpg::CallOptions> optionSets() {
     using jpg::KernelSet;
@@ -35,9 +88,14 @@ std::string describe(const jpg::CallOptions &options) {
 int main(int argc, char **argv) {
     differential::Scope scope = differential::Scope::Full;
     std::vector<std::string> directories;
+    std::string writeTo, checkWith;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0)
             scope = differential::Scope::Quick;
+        else if (std::strcmp(argv[i], "--write-digests") == 0 && i + 1 < argc)
+            writeTo = argv[++i];
+        else if (std::strcmp(argv[i], "--check-digests") == 0 && i + 1 < argc)
+            checkWith = argv[++i];
         else
             directories.emplace_back(argv[i]);
     }
@@ -48,5 +106,11 @@ int main(int argc, char **argv) {
     differential::checkImports(directories, scope, tally);
     differential::checkExports(directories, scope, tally);
     std::printf("%d cases, %d mismatches\n", tally.cases, tally.failures);
-    return tally.failures == 0 && tally.cases > 0 ? 0 : 1;
+    bool ok = tally.failures == 0 && tally.cases > 0;
+    if (!writeTo.empty() && !differential::writeDigests(writeTo, tally)) {
+        std::fprintf(stderr, "%s: cannot be written\n", writeTo.c_str());
+        ok = false;
+    }
+    if (!checkWith.empty()) ok = differential::checkDigests(checkWith, tally) && ok;
+    return ok ? 0 : 1;
 }

@@ -39,6 +39,8 @@ void checkOne(const std::string &bmp, const std::string &label, const testutil::
         const auto layout = static_cast<uint16_t>(compressionLevel == 3 ? 1 : compressionLevel - 1);
         const auto level = static_cast<uint16_t>((compressionLevel + 2) * 6);
         const Outcome reference = exportWith(bmp, jpeg, layout, level, sets.front());
+        tally.note("export " + label + " level " + std::to_string(compressionLevel),
+                   static_cast<int32_t>(reference.result), reference.jpeg);
         for (size_t i = 1; i < sets.size(); ++i) {
             ++tally.cases;
             const Outcome other = exportWith(bmp, jpeg, layout, level, sets[i]);

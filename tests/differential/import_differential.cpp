@@ -45,6 +45,7 @@ void checkOne(const std::string &jpeg, const std::string &label, const testutil:
     const std::vector<jpg::CallOptions> sets = optionSets();
     for (const Form form : forms) {
         const Outcome reference = importWith(jpeg, out, sets.front(), form);
+        tally.note("import " + label + " form " + std::to_string(int(form)), reference.status, reference.bmp);
         for (size_t i = 1; i < sets.size(); ++i) {
             ++tally.cases;
             const Outcome other = importWith(jpeg, out, sets[i], form);
