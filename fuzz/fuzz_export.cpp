@@ -25,8 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         options.rowOrder = jpg::RowOrder::Standard;
         jpg::SourceOptions source;
         source.netpbm = true;
-        const auto encoderLevel = static_cast<uint16_t>((static_cast<uint16_t>(level) + 2) * 6);
-        status = jpg::exportJpeg(in.c_str(), out.c_str(), static_cast<uint16_t>(layout), encoderLevel, options,
+        const uint16_t codecLevel = jpg::encoderLevel(level);
+        status = jpg::exportJpeg(in.c_str(), out.c_str(), static_cast<uint16_t>(layout), codecLevel, options,
                                  source) == jpg::Result::Ok
                      ? 0
                      : 1;

@@ -13,7 +13,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size < 3) return 0;
     const auto layout = static_cast<uint16_t>(data[0] % 4);
-    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(static_cast<int8_t>(data[1])) + 2) * 6);
+    const uint16_t level = jpg::encoderLevel(static_cast<int8_t>(data[1]));
     const jpg::CallOptions fast = fuzzutil::fastOptions(data[2]);
     data += 3;
     size -= 3;

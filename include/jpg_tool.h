@@ -3,12 +3,12 @@
  * jpg_tool, which holds the codec itself as well).
  *
  * The six exports of jpg.h are the library's whole ABI for host programs.
- * A tool needs a little more: the conversions with per-call options, the
- * reason a conversion would be refused, a description of a file's headers,
- * the preview and a drawing written as BMP files, and scratch files for
- * copies of streams. Every reason comes from the very checks the conversions
- * run, and every file written here goes through the library's atomic writer:
- * it appears complete or not at all.
+ * A tool needs a little more: conversions of ordinary files with per-call
+ * options, each with the reason it wrote nothing, batches, a description of
+ * a file's headers, the preview and a drawing written as BMP files, and
+ * scratch files for copies of streams. Every reason comes from the very
+ * checks the conversions run, and every file written here goes through the
+ * library's atomic writer: it appears complete or not at all.
  *
  * Plain C functions (no __stdcall), not exported from JPG.dll or libjpg.so.
  */
@@ -62,8 +62,9 @@ typedef struct JpgToolOptions {
 #define JPG_TOOL_KERNELS_AVX2 4
 
 /* The kernel set named "auto", "reference", "plain", "sse2" or "avx2", or -1
- * for any other name. */
+ * for any other name; and the name of a set (null for a value out of range). */
 int32_t jpgToolKernelsByName(const char *name);
+const char *jpgToolKernelsName(int32_t kernels);
 /* 1 when the processor runs the set, else 0. */
 int32_t jpgToolKernelsAvailable(int32_t kernels);
 
@@ -76,15 +77,6 @@ int32_t jpgToolKernelsAvailable(int32_t kernels);
 #define JPG_TOOL_ROWS_STANDARD 1
 
 void jpgToolDefaultOptions(JpgToolOptions *options);
-
-/* ---- Conversions --------------------------------------------------------- */
-
-/* iImportJPG with options: the same statuses (JPG_IMPORT_*). */
-int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options);
-
-/* iExportJPG with options: the same arguments and statuses (JPG_EXPORT_*). */
-int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout,
-                      int32_t compressionLevel, const JpgToolOptions *options);
 
 /* ---- Ordinary files: netpbm, standard streams, batches ------------------- */
 
@@ -133,23 +125,6 @@ void jpgToolConvertBatch(const JpgToolConversion *conversions, JpgToolOutcome *o
  * when the import would refuse the file. */
 int32_t jpgToolPictureChannels(const char *jpegPath);
 
-/* ---- Why a conversion would be refused ---------------------------------- */
-
-/* Each returns 0 when the conversion's checks accept the file, or 1 with the
- * reason in plain words in `reason` (NUL-terminated, cut to reasonSize). */
-
-/* The import's checks: the file opens, starts with SOI, and its headers up to
- * the first scan are accepted by the decoder. */
-int32_t jpgToolImportRefusal(const char *jpegPath, char *reason, size_t reasonSize);
-
-/* The export's checks of its source: a BMP file the encoder takes (8, 24 or
- * 32 bits, uncompressed, 1 to 65,535 pixels a side) that holds every row. */
-int32_t jpgToolExportRefusal(const char *bmpPath, char *reason, size_t reasonSize);
-
-/* 1 when the two paths name the same file (which the export refuses to
- * replace by its own output), else 0. */
-int32_t jpgToolSameFile(const char *a, const char *b);
-
 /* ---- Describing a file ---------------------------------------------------- */
 
 /* Prints what the headers of a JPEG or BMP file say on `out`: for a JPEG
@@ -160,30 +135,23 @@ int32_t jpgToolDescribe(const char *path, FILE *out, char *reason, size_t reason
 
 /* ---- BMP files of a preview and of a drawing ---------------------------- */
 
+/* What jpgToolWritePreview and jpgToolWriteDrawing return. */
 #define JPG_TOOL_OK 0
-#define JPG_TOOL_NO_MEMORY 1      /* working memory could not be had */
-#define JPG_TOOL_UNREADABLE 2     /* the input file cannot be opened */
-#define JPG_TOOL_NOT_FORMAT 3     /* the input is not of the kind asked for */
-#define JPG_TOOL_UNSUPPORTED 4    /* the input cannot be used (see each function) */
-#define JPG_TOOL_UNWRITABLE 5     /* the output file could not be written */
+#define JPG_TOOL_NO_MEMORY 1  /* working memory could not be had */
+#define JPG_TOOL_UNREADABLE 2 /* the input file cannot be opened */
+#define JPG_TOOL_NOT_FORMAT 3 /* preview: too short to hold one; drawing: not a BMP file */
+#define JPG_TOOL_UNSUPPORTED 4 /* preview: no preview segment; drawing: headers unsupported or damaged */
+#define JPG_TOOL_UNWRITABLE 5 /* the output file could not be written */
+#define JPG_TOOL_BAD_LAYOUT 6 /* preview: the layout tag is unknown */
+#define JPG_TOOL_TOO_LARGE 7  /* drawing: the picture is empty or too large to draw */
+#define JPG_TOOL_NOT_DRAWN 8  /* drawing: iShowMeta drew nothing */
 
 /* Writes the 80 x 60 preview of an exported JPEG file (iRead_APP1) as a
- * 24-bit BMP file. JPG_TOOL_NOT_FORMAT: the file is too short to hold a
- * preview; JPG_TOOL_UNSUPPORTED: it has no preview segment; JPG_TOOL_
- * BAD_LAYOUT: the preview's layout tag is unknown. */
-#define JPG_TOOL_BAD_LAYOUT 6
+ * 24-bit BMP file. */
 int32_t jpgToolWritePreview(const char *jpegPath, const char *bmpPath);
 
-/* Writes a canvas (jpg_canvas.h) as a 24-bit bottom-up BMP file. */
-int32_t jpgToolWriteCanvas(const JpgCanvas *canvas, const char *bmpPath);
-
-/* Draws a BMP file with iShowMeta on a canvas of the picture's size and
- * writes the canvas with jpgToolWriteCanvas. JPG_TOOL_NOT_FORMAT: not a BMP
- * file; JPG_TOOL_UNSUPPORTED: headers unsupported or damaged;
- * JPG_TOOL_TOO_LARGE: the picture is empty or too large to draw;
- * JPG_TOOL_NOT_DRAWN: iShowMeta drew nothing. */
-#define JPG_TOOL_TOO_LARGE 7
-#define JPG_TOOL_NOT_DRAWN 8
+/* Draws a BMP file with iShowMeta on a canvas (jpg_canvas.h) of the
+ * picture's size and writes the canvas as a 24-bit bottom-up BMP file. */
 int32_t jpgToolWriteDrawing(const char *bmpPath, const char *outPath);
 
 /* ---- Scratch files ------------------------------------------------------- */

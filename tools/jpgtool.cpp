@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 
 #include "commands.h"
+#include "jpg_tool.h"
 #include "temporary_files.h"
 
 #ifndef JPG_VERSION
@@ -52,10 +53,14 @@ void addConvertOptions(CLI::App &command, ConvertOptions &options, bool import) 
                        "1: one thread; 0 (default): two for pictures of a megapixel or more; 2: two "
                        "(with -d every file keeps to one)")
         ->check(CLI::Range(0, 64));
+    std::string sets;
+    for (int32_t k = 0; jpgToolKernelsName(k) != nullptr; ++k) sets += std::string(k == 0 ? "" : ", ") + jpgToolKernelsName(k);
     command.add_option("--kernels", options.kernels,
-                       "the code that computes the pixels: auto (default), reference, plain, sse2 or avx2; "
-                       "every set writes the same bytes")
-        ->check(CLI::IsMember({"auto", "reference", "plain", "sse2", "avx2"}));
+                       "the code that computes the pixels: " + sets + " (auto, the default, is the best the "
+                       "processor runs); every set writes the same bytes")
+        ->check([](const std::string &name) {
+            return jpgToolKernelsByName(name.c_str()) < 0 ? "not a kernel set: " + name : std::string();
+        });
     command.add_flag("--sync", options.sync,
                      "force each new file to the disk before it replaces the old one (and its directory after), "
                      "so that a power cut leaves the old file or the whole new one");

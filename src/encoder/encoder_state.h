@@ -92,6 +92,12 @@ struct EncoderState {
 
 // ---- encoder_tables.cpp --------------------------------------------------
 
+// The encoder's level for iExportJPG's compressionLevel: (compressionLevel +
+// 2) x 6, in 16 bits as the exports take it (any value is taken).
+constexpr uint16_t encoderLevel(int32_t compressionLevel) {
+    return static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
+}
+
 // Quantisation scale of a level: the integer part of pow(level, 0.6) + 0.5.
 int32_t qualityScale(uint16_t level);
 // The frame's components for colourMode 1 (one grey component) or 3 (Y, Cb,
@@ -117,12 +123,6 @@ struct SourceOptions {
     HFILE streamFile = HFILE_ERROR;  // closed by the export
     const TemporaryFileWatch *watch = nullptr;  // told of a stream's temporary copy
 };
-
-// The export's checks of a source file, run before anything is written:
-// the file opens, its headers are of a kind the encoder takes, and it holds
-// every row. Ok; or NotFormat, Malformed, Unsupported, IoError or NoMemory
-// with the reason in plain words in `reason`.
-Result checkExportSource(const char *bmpPath, std::string &reason, const SourceOptions &sourceOptions = {});
 
 // The export of a BMP file to a JPEG file: JPG_EXPORT_OK or
 // JPG_EXPORT_FAILED, the output path untouched on failure.

@@ -425,21 +425,10 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
     return r;
 }
 
-Result checkExportSource(const char *bmpPath, std::string &reason, const SourceOptions &sourceOptions) {
-    OpenFile file;
-    if (bmpPath == nullptr || !file.open(bmpPath, OF_READ)) {
-        reason = "cannot be opened";
-        return Result::IoError;
-    }
-    Source source;
-    TemporaryFile unused;  // a file named by path is read in place
-    return openSource(file, RowOrder::TopFirst, sourceOptions, source, unused, &reason);
-}
-
 int32_t exportJpegFile(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,
                        const CallOptions &options) {
     const auto layout = static_cast<uint16_t>(thumbnailLayout);
-    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(compressionLevel) + 2) * 6);
+    const uint16_t level = encoderLevel(compressionLevel);
     try {
         return exportJpeg(bmpPath, jpegPath, layout, level, options) == Result::Ok ? JPG_EXPORT_OK : JPG_EXPORT_FAILED;
     } catch (...) {

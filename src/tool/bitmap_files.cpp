@@ -140,14 +140,6 @@ int32_t jpgToolWritePreview(const char *jpegPath, const char *bmpPath) {
     }
 }
 
-int32_t jpgToolWriteCanvas(const JpgCanvas *canvas, const char *bmpPath) {
-    try {
-        return jpg::tool::writeCanvas(canvas, bmpPath);
-    } catch (...) {
-        return JPG_TOOL_NO_MEMORY;
-    }
-}
-
 int32_t jpgToolWriteDrawing(const char *bmpPath, const char *outPath) {
     try {
         return jpg::tool::writeDrawing(bmpPath, outPath);

@@ -1,5 +1,5 @@
-// The conversions with options, and the reasons they would refuse a file:
-// the checks the import and the export run themselves.
+// The tool options: kernel sets by name, and the codec's per-call options of
+// a tool's record.
 #include <cstring>
 
 #include "decoder/decoder_internal.h"
@@ -52,47 +52,14 @@ int32_t jpgToolKernelsByName(const char *name) {
     return -1;
 }
 
+const char *jpgToolKernelsName(int32_t kernels) {
+    if (kernels < 0 || kernels >= jpg::tool::kKernelSetCount) return nullptr;
+    return jpg::kernelSetName(jpg::tool::kKernelSets[kernels]);
+}
+
 int32_t jpgToolKernelsAvailable(int32_t kernels) {
     if (kernels < 0 || kernels >= jpg::tool::kKernelSetCount) return 0;
     return jpg::kernelSetAvailable(jpg::tool::kKernelSets[kernels]) ? 1 : 0;
-}
-
-int32_t jpgToolImport(const char *jpegPath, const char *bmpPath, const JpgToolOptions *options) {
-    return jpg::importJpegFile(jpegPath, bmpPath, jpg::tool::callOptions(options));
-}
-
-int32_t jpgToolExport(const char *bmpPath, const char *jpegPath, int32_t thumbnailLayout, int32_t compressionLevel,
-                      const JpgToolOptions *options) {
-    return jpg::exportJpegFile(bmpPath, jpegPath, thumbnailLayout, compressionLevel,
-                               jpg::tool::callOptions(options));
-}
-
-int32_t jpgToolImportRefusal(const char *jpegPath, char *reason, size_t reasonSize) {
-    try {
-        jpg::OpenFile jpeg;
-        jpg::OwnedDecoderState owned;
-        jpg::HeaderFacts headers;
-        if (jpg::openJpeg(jpeg, jpegPath, owned, headers) == jpg::Result::Ok) return 0;
-        jpg::tool::giveReason(headers.reason, reason, reasonSize);
-    } catch (...) {
-        jpg::tool::giveReason("out of memory", reason, reasonSize);
-    }
-    return 1;
-}
-
-int32_t jpgToolExportRefusal(const char *bmpPath, char *reason, size_t reasonSize) {
-    try {
-        std::string why;
-        if (jpg::checkExportSource(bmpPath, why) == jpg::Result::Ok) return 0;
-        jpg::tool::giveReason(why, reason, reasonSize);
-    } catch (...) {
-        jpg::tool::giveReason("out of memory", reason, reasonSize);
-    }
-    return 1;
-}
-
-int32_t jpgToolSameFile(const char *a, const char *b) {
-    return a != nullptr && b != nullptr && jpg::sameFile(a, b) ? 1 : 0;
 }
 
 }  // extern "C"

@@ -94,7 +94,7 @@ Outcome exportOne(const JpgToolConversion &c, const CallOptions &options) {
     const std::string output = toStream ? staged.path() : c.output;
 
     Refusal refusal;
-    const auto level = static_cast<uint16_t>((static_cast<uint16_t>(c.compressionLevel) + 2) * 6);
+    const uint16_t level = encoderLevel(c.compressionLevel);
     const Result r = exportJpeg(fromStream ? nullptr : c.input, output.c_str(),
                                 static_cast<uint16_t>(c.thumbnailLayout), level, options, source, &refusal);
     if (r != Result::Ok) return refused(refusal, inName, outName);

@@ -37,7 +37,7 @@ void checkOne(const std::string &bmp, const std::string &label, const testutil::
     const std::vector<jpg::CallOptions> sets = optionSets();
     for (const int32_t compressionLevel : {1, 3, 10}) {
         const auto layout = static_cast<uint16_t>(compressionLevel == 3 ? 1 : compressionLevel - 1);
-        const auto level = static_cast<uint16_t>((compressionLevel + 2) * 6);
+        const uint16_t level = jpg::encoderLevel(compressionLevel);
         const Outcome reference = exportWith(bmp, jpeg, layout, level, sets.front());
         tally.note("export " + label + " level " + std::to_string(compressionLevel),
                    static_cast<int32_t>(reference.result), reference.jpeg);
