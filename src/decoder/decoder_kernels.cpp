@@ -39,10 +39,19 @@ void convertRowHalfPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr,
 }
 
 const DecoderKernels &decoderKernels(KernelSet set) {
-    static const DecoderKernels plain{idctNarrowPlain, convertRowPlain, convertRowHalfPlain};
+    static const DecoderKernels plain{idctNarrowPlain,
+                                      convertRowPlain,
+                                      convertRowHalfPlain,
+                                      {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
 #if defined(__i386__) || defined(__x86_64__)
-    static const DecoderKernels sse2{idctNarrowSse2, convertRowSse2, convertRowHalfSse2};
-    static const DecoderKernels avx2{idctNarrowAvx2, convertRowAvx2, convertRowHalfAvx2};
+    static const DecoderKernels sse2{idctNarrowSse2,
+                                     convertRowSse2,
+                                     convertRowHalfSse2,
+                                     {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
+    static const DecoderKernels avx2{idctNarrowAvx2,
+                                     convertRowAvx2,
+                                     convertRowHalfAvx2,
+                                     {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
     if (set == KernelSet::Avx2) return avx2;
     if (set == KernelSet::Sse2) return sse2;
 #endif
