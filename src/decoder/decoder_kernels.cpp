@@ -47,11 +47,11 @@ const DecoderKernels &decoderKernels(KernelSet set) {
     static const DecoderKernels sse2{idctNarrowSse2,
                                      convertRowSse2,
                                      convertRowHalfSse2,
-                                     {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
+                                     {idctHalfSse2, idctQuarterPlain, idctEighthPlain}};
     static const DecoderKernels avx2{idctNarrowAvx2,
                                      convertRowAvx2,
                                      convertRowHalfAvx2,
-                                     {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
+                                     {idctHalfAvx2, idctQuarterPlain, idctEighthPlain}};
     if (set == KernelSet::Avx2) return avx2;
     if (set == KernelSet::Sse2) return sse2;
 #endif

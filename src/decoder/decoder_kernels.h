@@ -47,6 +47,8 @@ void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t st
 void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctHalfPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctHalfSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctHalfAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctQuarterPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctEighthPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void convertRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
