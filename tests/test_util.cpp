@@ -239,12 +239,14 @@ Difference compare(const Image &a, const Image &b) {
     if (a.width != b.width || a.height != b.height || a.channels != b.channels)
         throw std::runtime_error("pictures differ in size");
     Difference d;
-    double sq = 0;
+    double sum = 0, sq = 0;
     for (size_t i = 0; i < a.pixels.size(); ++i) {
         const int e = std::abs(int(a.pixels[i]) - int(b.pixels[i]));
         d.maxAbs = std::max(d.maxAbs, e);
+        sum += e;
         sq += double(e) * e;
     }
+    d.meanAbs = a.pixels.empty() ? 0 : sum / a.pixels.size();
     const double mse = a.pixels.empty() ? 0 : sq / a.pixels.size();
     d.psnr = mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
     return d;

@@ -68,6 +68,7 @@ bool haveProgram(const std::string &name);
 struct Difference {
     int maxAbs = 0;
     double psnr = 0;
+    double meanAbs = 0;
 };
 Difference compare(const Image &a, const Image &b);
 

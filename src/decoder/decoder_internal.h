@@ -198,6 +198,12 @@ void inverseDct(int32_t *block);
 // overflow the 32-bit one (only damaged or hostile data has them).
 void inverseDctWide(int32_t *block);
 
+// The reduced transform (reduced_idct.h) of one natural-order block at
+// 1/2^scaleLog2 of the size (scaleLog2 1, 2 or 3), level shift and clamp:
+// 8 >> scaleLog2 rows of as many samples, `stride` apart. Computed in 64
+// bits, it takes any coefficients; the block is left unchanged.
+void reducedIdct(const int32_t *block, uint32_t scaleLog2, uint8_t *out, ptrdiff_t stride);
+
 // One MCU row of coefficients (each scan component's coefficient row).
 struct CoefficientRows {
     int32_t *rows[kMaxScanComponents] = {};
@@ -226,6 +232,12 @@ struct DecoderKernels;
 // are left all zero but the DC value.
 void reconstructBlockRow(int32_t *row, const uint8_t *kind, const DecoderKernels &kernels, uint8_t *out,
                          ptrdiff_t stride, size_t first, size_t end);
+// reconstructBlockRow at 1/2^scaleLog2 of the size (scaleLog2 0 to 3; 0 is
+// reconstructBlockRow itself): block j's 8 >> scaleLog2 rows of as many
+// samples at out + (8 >> scaleLog2) j, `stride` apart. The blocks are left
+// the same way: all zero but the DC value.
+void reconstructBlockRowReduced(int32_t *row, const uint8_t *kind, const DecoderKernels &kernels,
+                                uint32_t scaleLog2, uint8_t *out, ptrdiff_t stride, size_t first, size_t end);
 // reconstructMcuRow for the fast path, with the given kernels, of the MCU
 // columns [firstMcu, endMcu) (in a one-component scan an MCU is one block).
 // The blocks are left as decodeMcuRowDirect needs them: all zero but the DC

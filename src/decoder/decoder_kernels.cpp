@@ -41,10 +41,19 @@ void yccToBgrHalfRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr
 }
 
 const DecoderKernels *decoderKernels(KernelSet requested) {
-    static const DecoderKernels plain{idctNarrowPlain, yccToBgrRowPlain, yccToBgrHalfRowPlain};
+    static const DecoderKernels plain{idctNarrowPlain,
+                                      yccToBgrRowPlain,
+                                      yccToBgrHalfRowPlain,
+                                      {idctHalfPlain, idctQuarterPlain, idctEighthPlain}};
 #if JPG_X86_KERNELS
-    static const DecoderKernels sse2{idctNarrowSse2, yccToBgrRowSse2, yccToBgrHalfRowSse2};
-    static const DecoderKernels avx2{idctNarrowAvx2, yccToBgrRowAvx2, yccToBgrHalfRowAvx2};
+    static const DecoderKernels sse2{idctNarrowSse2,
+                                     yccToBgrRowSse2,
+                                     yccToBgrHalfRowSse2,
+                                     {idctHalfSse2, idctQuarterPlain, idctEighthPlain}};
+    static const DecoderKernels avx2{idctNarrowAvx2,
+                                     yccToBgrRowAvx2,
+                                     yccToBgrHalfRowAvx2,
+                                     {idctHalfAvx2, idctQuarterPlain, idctEighthPlain}};
     return chooseKernels(requested, &plain, &sse2, &avx2);
 #else
     return chooseKernels<DecoderKernels>(requested, &plain, nullptr, nullptr);

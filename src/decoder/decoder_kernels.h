@@ -28,6 +28,14 @@ struct DecoderKernels {
     // The same from chroma of half the horizontal resolution: chroma sample
     // i covers pixels 2i and 2i + 1.
     void (*yccToBgrHalfRow)(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
+    // The reduced transforms (reduced_idct.h) at 1/2, 1/4 and 1/8 of the
+    // size (index scaleLog2 - 1), level shift and clamp of `count`
+    // natural-order blocks, 64 coefficients apart, all within kNarrowLimit:
+    // each gives 8 >> scaleLog2 rows of as many samples `stride` apart, block
+    // b's at out + (8 >> scaleLog2) b. They read the coefficients of rows and
+    // columns 0 to 7 but 4 (1/2), 0, 1, 3, 5 and 7 (1/4), the DC (1/8), and
+    // leave the blocks all zero, ready for the next row.
+    void (*idctReduced[3])(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 };
 
 // The kernels of a set as the processor runs it (see resolveKernels); null
@@ -38,6 +46,11 @@ const DecoderKernels *decoderKernels(KernelSet requested);
 void idctNarrowPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctNarrowSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void idctNarrowAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctHalfPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctHalfSse2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctHalfAvx2(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctQuarterPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
+void idctEighthPlain(int32_t *blocks, uint32_t count, uint8_t *out, ptrdiff_t stride);
 void yccToBgrRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 void yccToBgrHalfRowPlain(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
 void yccToBgrRowSse2(const uint8_t *y, const uint8_t *cb, const uint8_t *cr, uint8_t *out, uint32_t width);
