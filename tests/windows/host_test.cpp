@@ -32,10 +32,11 @@
 #include <vector>
 
 #include "jpg.h"
+#include "test_images.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using testutil::Bytes;
 
 // ---- Checks -----------------------------------------------------------------
 
@@ -151,28 +152,20 @@ uint32_t le32(const Bytes &b, size_t at) {
 uint16_t le16(const Bytes &b, size_t at) {
     return at + 2 <= b.size() ? static_cast<uint16_t>(b[at] | (b[at + 1] << 8)) : 0;
 }
-void putLe32(Bytes &b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void putLe16(Bytes &b, size_t at, uint32_t v) {
-    b[at] = static_cast<uint8_t>(v);
-    b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-
 // ---- Pictures ---------------------------------------------------------------
+// (tests/test_images.h: the builders and parsers the POSIX tests use too)
 
-// Rows top first; 1 byte per pixel (grey) or 3 (R, G, B).
-struct Picture {
-    int width = 0;
-    int height = 0;
-    int channels = 3;
-    Bytes pixels;
-    const uint8_t *at(int x, int y) const { return &pixels[(static_cast<size_t>(y) * width + x) * channels]; }
-};
+using testutil::Difference;
+using testutil::Image;
+using Picture = testutil::Image;
 
 // A smooth picture with a few hard edges.
 Picture makePicture(int width, int height, int channels) {
-    Picture p{width, height, channels, Bytes(static_cast<size_t>(width) * height * channels)};
+    Picture p;
+    p.width = static_cast<uint32_t>(width);
+    p.height = static_cast<uint32_t>(height);
+    p.channels = static_cast<uint32_t>(channels);
+    p.pixels.resize(static_cast<size_t>(width) * height * channels);
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) {
             uint8_t *px = &p.pixels[(static_cast<size_t>(y) * width + x) * channels];
@@ -192,133 +185,15 @@ Picture makePicture(int width, int height, int channels) {
     return p;
 }
 
-int strideOf(int bits, int width) { return ((bits * width + 31) >> 3) & ~3; }
-
-// A BMP file as this library stores them: top row first, positive height.
-// bits 8 (grey ramp, or `palette` of biClrUsed entries B, G, R, 0 with the
-// picture's bytes taken as indexes), 24 or 32.
 Bytes bmpFile(const Picture &p, int bits, const Bytes &palette = {}) {
-    const int stride = strideOf(bits, p.width);
-    const uint32_t colours = bits == 8 ? (palette.empty() ? 256u : static_cast<uint32_t>(palette.size() / 4)) : 0u;
-    const uint32_t offBits = 54 + 4 * colours;
-    const uint32_t imageBytes = static_cast<uint32_t>(stride) * p.height;
-    Bytes b(offBits + imageBytes, 0);
-    b[0] = 'B';
-    b[1] = 'M';
-    putLe32(b, 2, offBits + imageBytes);
-    putLe32(b, 10, offBits);
-    putLe32(b, 14, 40);
-    putLe32(b, 18, static_cast<uint32_t>(p.width));
-    putLe32(b, 22, static_cast<uint32_t>(p.height));
-    putLe16(b, 26, 1);
-    putLe16(b, 28, static_cast<uint32_t>(bits));
-    putLe32(b, 34, imageBytes);
-    putLe32(b, 46, bits == 8 ? colours : 0);
-    for (uint32_t i = 0; i < colours; ++i) {
-        for (int c = 0; c < 4; ++c)
-            b[54 + 4 * i + c] = palette.empty() ? (c < 3 ? static_cast<uint8_t>(i) : 0) : palette[4 * i + c];
-    }
-    for (int y = 0; y < p.height; ++y) {
-        uint8_t *row = &b[offBits + static_cast<size_t>(y) * stride];
-        for (int x = 0; x < p.width; ++x) {
-            const uint8_t *px = p.at(x, y);
-            if (bits == 8) {
-                row[x] = px[0];
-            } else {
-                const int n = bits / 8;
-                row[n * x] = px[p.channels == 1 ? 0 : 2];
-                row[n * x + 1] = px[p.channels == 1 ? 0 : 1];
-                row[n * x + 2] = px[0];
-                if (n == 4) row[n * x + 3] = 0;
-            }
-        }
-    }
-    return b;
+    return testutil::bmpBytes(p, static_cast<uint32_t>(bits), palette);
 }
 
-// The picture of a BMP file written by the library (8-bit grey ramp or
-// 24-bit, top row first). Width 0 when the headers are not what the library
-// writes.
-Picture parseLibraryBmp(const Bytes &b) {
-    Picture p;
-    if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return p;
-    const int bits = le16(b, 28);
-    const uint32_t offBits = le32(b, 10);
-    const int width = static_cast<int>(le32(b, 18));
-    const int height = static_cast<int>(le32(b, 22));
-    if ((bits != 8 && bits != 24) || width <= 0 || height <= 0) return p;
-    const int stride = strideOf(bits, width);
-    if (b.size() < offBits + static_cast<size_t>(stride) * height) return p;
-    p.width = width;
-    p.height = height;
-    p.channels = bits == 8 ? 1 : 3;
-    p.pixels.resize(static_cast<size_t>(width) * height * p.channels);
-    for (int y = 0; y < height; ++y) {
-        const uint8_t *row = &b[offBits + static_cast<size_t>(y) * stride];
-        for (int x = 0; x < width; ++x) {
-            uint8_t *px = &p.pixels[(static_cast<size_t>(y) * width + x) * p.channels];
-            if (bits == 8) {
-                px[0] = row[x];
-            } else {
-                px[0] = row[3 * x + 2];
-                px[1] = row[3 * x + 1];
-                px[2] = row[3 * x];
-            }
-        }
-    }
-    return p;
-}
+Picture parseLibraryBmp(const Bytes &b) { return testutil::parseBmp(b); }
 
-// djpeg's binary PGM or PPM output.
-Picture parsePnm(const Bytes &b) {
-    Picture p;
-    size_t at = 0;
-    auto token = [&]() {
-        while (at < b.size() && std::isspace(b[at])) ++at;
-        std::string t;
-        while (at < b.size() && !std::isspace(b[at])) t += static_cast<char>(b[at++]);
-        return t;
-    };
-    const std::string magic = token();
-    p.channels = magic == "P5" ? 1 : 3;
-    p.width = std::atoi(token().c_str());
-    p.height = std::atoi(token().c_str());
-    token();
-    ++at;
-    if (at > b.size()) return Picture{};
-    p.pixels.assign(b.begin() + static_cast<std::ptrdiff_t>(at), b.end());
-    if (p.pixels.size() != static_cast<size_t>(p.width) * p.height * p.channels) return Picture{};
-    return p;
-}
-
-struct Difference {
-    int maxAbs = 255;
-    double meanAbs = 255;
-    double psnr = 0;
-};
-
-Difference compare(const Picture &a, const Picture &b) {
-    Difference d;
-    if (a.width != b.width || a.height != b.height || a.channels != b.channels || a.pixels.empty()) return d;
-    double sum = 0, squares = 0;
-    d.maxAbs = 0;
-    for (size_t i = 0; i < a.pixels.size(); ++i) {
-        const int e = std::abs(a.pixels[i] - b.pixels[i]);
-        d.maxAbs = std::max(d.maxAbs, e);
-        sum += e;
-        squares += static_cast<double>(e) * e;
-    }
-    d.meanAbs = sum / a.pixels.size();
-    const double mse = squares / a.pixels.size();
-    d.psnr = mse == 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
-    return d;
-}
-
-std::string describe(const Difference &d) {
-    char text[96];
-    std::snprintf(text, sizeof text, "max %d, mean %.2f, PSNR %.1f dB", d.maxAbs, d.meanAbs, d.psnr);
-    return text;
-}
+using testutil::compare;
+using testutil::describe;
+using testutil::parsePnm;
 
 // ---- Memory blocks ----------------------------------------------------------
 
