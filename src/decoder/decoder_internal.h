@@ -13,6 +13,7 @@
 #include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
 #include "decoder/strip_writer.h"
+#include "frame/bit_ops.h"
 #include "frame/call_options.h"
 #include "frame/conventions.h"
 #include "jpg.h"
@@ -173,6 +174,31 @@ void buildCombined(DecodeTable &table, bool ac);
 constexpr uint32_t kCombinedEob = 0x40;        // end of block
 constexpr uint32_t kCombinedZeros = 0x50;      // sixteen zeros
 constexpr uint32_t kCombinedElsewhere = 0xFF;  // not in this lookup
+
+// The code at the top of the `width` bits `bits`, as the bit-serial search
+// finds it: its length (0 when no code of `width` bits or less matches, or
+// the table gives no symbol for it) and its symbol.
+uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_t width, uint8_t &symbol);
+
+// The signed value of s (1 to 16) received bits.
+inline int32_t extend(uint32_t v, uint32_t s) {
+    const int32_t value = static_cast<int32_t>(v);
+    return value >= (1 << (s - 1)) ? value : value - (1 << s) + 1;
+}
+
+// The wide readers' bulk step. With the next `count` bits (fewer than 56)
+// at the top of `bits`, takes as many whole bytes of the eight at p as fit
+// when none of the eight is FF (a stuffed byte or a marker's); false, and
+// nothing taken, when one is.
+inline bool fillWithoutFf(const uint8_t *&p, uint64_t &bits, int &count) {
+    const uint64_t word = loadBigEndian64(p);
+    if (hasFfByte(word)) return false;
+    const int n = (63 - count) >> 3;
+    bits |= (word >> (64 - 8 * n)) << (64 - 8 * n - count);
+    count += 8 * n;
+    p += n;
+    return true;
+}
 
 // Decodes one symbol (the bit-serial search, or the lookahead where the bits
 // are already at hand). Damaged data gives symbol 0 and sets ctx.damaged.
