@@ -27,15 +27,32 @@ constexpr uint32_t kMaxScanComponents = 4;
 // that are Y, Cb, Cr (converted) or R, G, B (taken as they are).
 enum class ColourSpace : uint8_t { Grey, YCbCr, Rgb };
 
+// The conditioning of arithmetic-coded scans (DAC segments, ITU-T T.81
+// B.2.4.3), per table number: the DC bounds L and U, the AC split Kx. The
+// defaults hold until a DAC segment replaces them.
+struct ArithmeticConditioning {
+    uint8_t dcLower[4] = {0, 0, 0, 0};
+    uint8_t dcUpper[4] = {1, 1, 1, 1};
+    uint8_t acSplit[4] = {5, 5, 5, 5};
+};
+
 // What the marker parser learns beyond the record.
 struct HeaderFacts {
+    // Input. Off (the import): baseline and extended sequential Huffman
+    // frames whose first scan carries every component, and the refusals and
+    // reasons as they have always been. On: also progressive and
+    // arithmetic-coded frames (C2, C9, CA) and a first scan of some of the
+    // components, for the coefficient decoder (coefficient_decoder.h); DAC
+    // segments are read, and the first scan header's place noted.
+    bool acceptBuffered = false;
     // Frame component index of each scan component, in scan order.
     uint16_t order[kMaxScanComponents] = {};
     // Bit t set: a DQT, DC or AC table with number t was read.
     uint8_t quantDefined = 0;
     uint8_t dcDefined = 0;
     uint8_t acDefined = 0;
-    // Marker code of the frame header in force (C0 or C1), 0 before one.
+    // Marker code of the frame header in force (C0 or C1; with
+    // acceptBuffered also C2, C9 or CA), 0 before one.
     uint8_t frameMarker = 0;
     // Marker code of the last frame header of a kind the decoder does not
     // handle (progressive, lossless, arithmetic-coded), 0 when none.
@@ -48,6 +65,10 @@ struct HeaderFacts {
     const char *colourReason = nullptr;
     // Why the headers were refused, in plain words (null when accepted).
     const char *reason = nullptr;
+    // With acceptBuffered: the DAC segments read so far, and, in a memory
+    // source, the position just after the first scan's FF DA.
+    ArithmeticConditioning conditioning;
+    size_t firstScanAt = 0;
 };
 
 // ---- marker parser ------------------------------------------------------
@@ -76,7 +97,14 @@ Result readScanHeader(HeaderReader &r);
 Result readRestartInterval(HeaderReader &r);
 Result readJfifHeader(HeaderReader &r);
 Result readAdobeSegment(HeaderReader &r);
+Result readConditioning(HeaderReader &r);
 Result skipSegment(HeaderReader &r);
+
+// Loads the standard table (loadStandardTable) into every DC (`dc`) and AC
+// (`ac`) table that a component of the scan in the record selects and no
+// DHT segment defined, and counts it as defined. NoMemory when a block
+// cannot be locked.
+Result loadMissingTables(DecoderState *state, HeaderFacts &facts, bool dc, bool ac);
 
 // Fills a table block with a standard table of ITU-T T.81 Annex K: table 0
 // is the luminance table (K.3 DC, K.5 AC), tables 1 to 3 the chrominance
