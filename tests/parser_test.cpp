@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "decoder/coefficient_decoder.h"
 #include "decoder/decoder_internal.h"
 #include "decoder_test_util.h"
 #include "jpg.h"
@@ -353,4 +354,5 @@ TEST(Parser, BufferedFramesOnlyWhenAskedWithTheirConditioning) {
     EXPECT_EQ(facts.conditioning.acSplit[0], 5);
     ASSERT_EQ(parseBuffered(cases[3].file, true, facts, state), Result::Ok);
     EXPECT_EQ(state.scanComponents, 1);
+    EXPECT_TRUE(jpg::needsCoefficientBuffer(state, facts));
 }
