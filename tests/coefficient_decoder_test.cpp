@@ -227,7 +227,8 @@ std::vector<Transcoding> transcodings(bool grey, bool all) {
             {"-progressive -restart 1B", ""},
             {"-arithmetic -restart 3B", ""},
             {"-progressive -arithmetic -restart 1", ""},
-            {"-restart 2B", progressive}};
+            {"-restart 2B", progressive},
+            {"-restart 1B", grey ? kSequentialGrey : kSequentialColour}};
 }
 
 // Compares the engine's decode of each transcoding of `original` with the
@@ -284,7 +285,7 @@ TEST(CoefficientDecoder, TranscodedFilesHoldTheBaselineOriginalsCoefficients) {
             }
         }
     }
-    EXPECT_EQ(compared, 6 * (2 * 11 + 2 + 3));
+    EXPECT_EQ(compared, 6 * (2 * 12 + 2 + 3));
 }
 
 TEST(CoefficientDecoder, TranscodedCorpusFilesHoldTheirCoefficients) {
