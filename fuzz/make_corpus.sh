@@ -9,7 +9,7 @@ out="$root/fuzz/corpus"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 rm -rf "$out"
-mkdir -p "$out"/{import,import_kernels,export,export_kernels,preview,show,headers}
+mkdir -p "$out"/{import,import_kernels,export,export_kernels,preview,show,headers,coefficients}
 
 # Source pictures: a colour and a grey gradient with some texture.
 convert -size 24x16 -seed 3 plasma:fractal "$work/c.ppm"
@@ -32,6 +32,30 @@ jpeg progressive "$work/c.ppm" -progressive
 jpeg arithmetic "$work/g.pgm" -arithmetic
 jpeg rgb444 "$work/c.ppm" -rgb -quality 80
 jpeg rgb420 "$work/c.ppm" -rgb -sample 2x2,1x1,1x1 -quality 70
+
+# Files of the coefficient decoder, transcoded by jpegtran: progressive and
+# arithmetic-coded, several sequential scans, an unusual progressive script,
+# restart markers. Three of them seed the import too, which refuses them.
+printf '0,1,2: 0 0 0 2; 0: 1 1 0 0; 2: 1 63 0 1; 0: 2 9 0 1; 1: 1 63 0 0; 0: 10 63 0 2; 0,1,2: 0 0 2 1; 0,1,2: 0 0 1 0; 0: 10 63 2 1; 0: 10 63 1 0; 0: 2 9 1 0; 2: 1 63 1 0;' >"$work/prog.txt"
+printf '2: 0 63 0 0; 0: 0 63 0 0; 1: 0 63 0 0;' >"$work/seq.txt"
+printf '1,2: 0 63 0 0; 0: 0 63 0 0;' >"$work/pair.txt"
+transcode() {  # name, source, jpegtran options
+  jpegtran "${@:3}" -outfile "$out/coefficients/$1.jpg" "$out/import/$2.jpg"
+}
+transcode prog-420 420 -progressive
+transcode prog-420-restart 420 -progressive -restart 1B
+transcode script-422 422 -scans "$work/prog.txt"
+transcode arith-444-restart 444 -arithmetic -restart 2B
+transcode arith-prog-411 411 -progressive -arithmetic
+transcode arith-prog-grey-restart grey -progressive -arithmetic -restart 1
+transcode arith-script-440 440 -arithmetic -scans "$work/prog.txt"
+transcode multiscan-440 440 -scans "$work/seq.txt"
+transcode arith-multiscan-420 420 -arithmetic -scans "$work/pair.txt"
+transcode prog-odd optimized -progressive
+cp "$out/import/progressive.jpg" "$out/import/arithmetic.jpg" "$out/coefficients/"
+cp "$out/coefficients/prog-420-restart.jpg" "$out/import/progressive-restart.jpg"
+cp "$out/coefficients/arith-prog-411.jpg" "$out/import/arithmetic-progressive.jpg"
+cp "$out/coefficients/multiscan-440.jpg" "$out/import/multiscan.jpg"
 
 # BMP sources of every depth.
 convert "$work/c.ppm" -type TrueColor BMP3:"$work/c24.bmp"

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "decoder/coefficient_decoder.h"
 #include "decoder/decoder_internal.h"
 #include "decoder_test_util.h"
 #include "jpg.h"
@@ -291,4 +292,67 @@ TEST(Parser, Refusals) {
         EXPECT_EQ(p.result, c.expected) << c.name;
         EXPECT_NE(p.info.reason, nullptr) << c.name;
     }
+}
+
+TEST(Parser, BufferedFramesOnlyWhenAskedWithTheirConditioning) {
+    // From memory, with or without acceptBuffered.
+    auto parseBuffered = [](const Bytes &file, bool buffered, jpg::HeaderFacts &facts, DecoderState &state) {
+        EXPECT_EQ(jpg::initDecoderState(&state), Result::Ok);
+        jpg::ByteSource source = jpg::ByteSource::ofMemory(file.data(), file.size());
+        source.position = 2;
+        facts.acceptBuffered = buffered;
+        const Result r = jpg::readHeaders(source, &state, facts);
+        jpg::freeDecoderTables(&state);
+        return r;
+    };
+    const Bytes s1 = scanHeader({{1, 0}});
+    const Bytes dac = segment(0xCC, {0x01, 0x52, 0x12, 0x20});
+    const struct {
+        const char *name;
+        Bytes file;
+        Result ordinary, buffered;
+    } cases[] = {
+        {"progressive", greyHeaders({}, frameHeader(8, 8, {{1, 1, 1, 0}}, 0xC2), s1), Result::Unsupported, Result::Ok},
+        {"arithmetic", greyHeaders(dac, frameHeader(8, 8, {{1, 1, 1, 0}}, 0xC9), s1), Result::Unsupported, Result::Ok},
+        {"progressive arithmetic", greyHeaders({}, frameHeader(8, 8, {{1, 1, 1, 0}}, 0xCA), s1), Result::Unsupported,
+         Result::Ok},
+        {"one component of three first", greyHeaders({}, colourFrame(), s1), Result::Unsupported, Result::Ok},
+        {"lossless", greyHeaders({}, frameHeader(8, 8, {{1, 1, 1, 0}}, 0xC3), s1), Result::Unsupported,
+         Result::Unsupported},
+        {"progressive precision 12", greyHeaders({}, frameHeader(8, 8, {{1, 1, 1, 0}}, 0xC2, 12), s1),
+         Result::Unsupported, Result::Unsupported},
+        {"arithmetic, 14 blocks per MCU",
+         greyHeaders({}, frameHeader(8, 8, {{1, 4, 3, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 0xCA), s1), Result::Unsupported,
+         Result::Malformed},
+        {"DAC L above U", greyHeaders(segment(0xCC, {0x00, 0x12}), greyFrame(), s1), Result::Ok, Result::Malformed},
+        {"DAC Kx 0", greyHeaders(segment(0xCC, {0x10, 0x00}), greyFrame(), s1), Result::Ok, Result::Malformed},
+        {"DAC class 2", greyHeaders(segment(0xCC, {0x20, 0x01}), greyFrame(), s1), Result::Ok, Result::Malformed},
+        {"DAC odd length", greyHeaders(segment(0xCC, {0x10}), greyFrame(), s1), Result::Ok, Result::Malformed},
+    };
+    for (const auto &c : cases) {
+        jpg::HeaderFacts ordinary, buffered;
+        DecoderState state{};
+        EXPECT_EQ(parseBuffered(c.file, false, ordinary, state), c.ordinary) << c.name;
+        EXPECT_EQ(parseBuffered(c.file, true, buffered, state), c.buffered) << c.name;
+        if (c.buffered != Result::Ok) {
+            EXPECT_NE(buffered.reason, nullptr) << c.name;
+            continue;
+        }
+        // The first scan header's place: just after its FF DA.
+        size_t at = 0;
+        while (c.file[at] != 0xFF || c.file[at + 1] != 0xDA) ++at;
+        EXPECT_EQ(buffered.firstScanAt, at + 2) << c.name;
+    }
+    jpg::HeaderFacts facts;
+    DecoderState state{};
+    ASSERT_EQ(parseBuffered(cases[1].file, true, facts, state), Result::Ok);
+    EXPECT_EQ(facts.frameMarker, 0xC9);
+    EXPECT_EQ(facts.conditioning.dcLower[1], 2);
+    EXPECT_EQ(facts.conditioning.dcUpper[1], 5);
+    EXPECT_EQ(facts.conditioning.acSplit[2], 0x20);
+    EXPECT_EQ(facts.conditioning.dcUpper[0], 1);  // the defaults elsewhere
+    EXPECT_EQ(facts.conditioning.acSplit[0], 5);
+    ASSERT_EQ(parseBuffered(cases[3].file, true, facts, state), Result::Ok);
+    EXPECT_EQ(state.scanComponents, 1);
+    EXPECT_TRUE(jpg::needsCoefficientBuffer(state, facts));
 }

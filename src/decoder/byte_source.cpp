@@ -1,3 +1,4 @@
+
 #include "decoder/byte_source.h"
 
 #include <cstring>

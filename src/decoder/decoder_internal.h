@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/bit_ops.h"
 #include "base/call_options.h"
 #include "base/files.h"
 #include "base/result.h"
@@ -32,15 +33,32 @@ constexpr uint32_t kMaxScanComponents = 4;
 // that are Y, Cb, Cr (converted) or R, G, B (taken as they are).
 enum class ColourSpace : uint8_t { Grey, YCbCr, Rgb };
 
+// The conditioning of arithmetic-coded scans (DAC segments, ITU-T T.81
+// B.2.4.3), per table number: the DC bounds L and U, the AC split Kx. The
+// defaults hold until a DAC segment replaces them.
+struct ArithmeticConditioning {
+    uint8_t dcLower[4] = {0, 0, 0, 0};
+    uint8_t dcUpper[4] = {1, 1, 1, 1};
+    uint8_t acSplit[4] = {5, 5, 5, 5};
+};
+
 // What the marker parser learns beyond the record.
 struct HeaderFacts {
+    // Input. Off (the import): baseline and extended sequential Huffman
+    // frames whose first scan carries every component, and the refusals and
+    // reasons as they have always been. On: also progressive and
+    // arithmetic-coded frames (C2, C9, CA) and a first scan of some of the
+    // components, for the coefficient decoder (coefficient_decoder.h); DAC
+    // segments are read, and the first scan header's place noted.
+    bool acceptBuffered = false;
     // Frame component index of each scan component, in scan order.
     uint16_t order[kMaxScanComponents] = {};
     // Bit t set: a DQT, DC or AC table with number t was read.
     uint8_t quantDefined = 0;
     uint8_t dcDefined = 0;
     uint8_t acDefined = 0;
-    // Marker code of the frame header in force (C0 or C1), 0 before one.
+    // Marker code of the frame header in force (C0 or C1; with
+    // acceptBuffered also C2, C9 or CA), 0 before one.
     uint8_t frameMarker = 0;
     // Marker code of the last frame header of a kind the decoder does not
     // handle (progressive, lossless, arithmetic-coded), 0 when none.
@@ -53,6 +71,10 @@ struct HeaderFacts {
     const char *colourReason = nullptr;
     // Why the headers were refused, in plain words (null when accepted).
     const char *reason = nullptr;
+    // With acceptBuffered: the DAC segments read so far, and, in a memory
+    // source, the position just after the first scan's FF DA.
+    ArithmeticConditioning conditioning;
+    size_t firstScanAt = 0;
 };
 
 // ---- marker parser ------------------------------------------------------
@@ -81,7 +103,14 @@ Result readScanHeader(HeaderReader &r);
 Result readRestartInterval(HeaderReader &r);
 Result readJfifHeader(HeaderReader &r);
 Result readAdobeSegment(HeaderReader &r);
+Result readConditioning(HeaderReader &r);
 Result skipSegment(HeaderReader &r);
+
+// Loads the standard table (loadStandardTable) into every DC (`dc`) and AC
+// (`ac`) table that a component of the scan in the record selects and no
+// DHT segment defined, and counts it as defined. NoMemory when a block
+// cannot be locked.
+Result loadMissingTables(DecoderState *state, HeaderFacts &facts, bool dc, bool ac);
 
 // Fills a table block with a standard table of ITU-T T.81 Annex K: table 0
 // is the luminance table (K.3 DC, K.5 AC), tables 1 to 3 the chrominance
@@ -179,6 +208,31 @@ void buildCombined(DecodeTable &table, bool ac);
 constexpr uint32_t kCombinedEob = 0x40;        // end of block
 constexpr uint32_t kCombinedZeros = 0x50;      // sixteen zeros
 constexpr uint32_t kCombinedElsewhere = 0xFF;  // not in this lookup
+
+// The code at the top of the `width` bits `bits`, as the bit-serial search
+// finds it: its length (0 when no code of `width` bits or less matches, or
+// the table gives no symbol for it) and its symbol.
+uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_t width, uint8_t &symbol);
+
+// The signed value of s (1 to 16) received bits.
+inline int32_t extend(uint32_t v, uint32_t s) {
+    const int32_t value = static_cast<int32_t>(v);
+    return value >= (1 << (s - 1)) ? value : value - (1 << s) + 1;
+}
+
+// The wide readers' bulk step. With the next `count` bits (fewer than 56)
+// at the top of `bits`, takes as many whole bytes of the eight at p as fit
+// when none of the eight is FF (a stuffed byte or a marker's); false, and
+// nothing taken, when one is.
+inline bool fillWithoutFf(const uint8_t *&p, uint64_t &bits, int &count) {
+    const uint64_t word = loadBigEndian64(p);
+    if (hasFfByte(word)) return false;
+    const int n = (63 - count) >> 3;
+    bits |= (word >> (64 - 8 * n)) << (64 - 8 * n - count);
+    count += 8 * n;
+    p += n;
+    return true;
+}
 
 // Decodes one symbol (the bit-serial search, or the lookahead where the bits
 // are already at hand). Damaged data gives symbol 0 and sets ctx.damaged.

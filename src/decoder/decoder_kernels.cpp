@@ -1,4 +1,5 @@
 // The plain C++ kernels of the fast path, and the choice of a kernel set.
+
 #include "decoder/decoder_kernels.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+
 #include "decoder/decoder_state.h"
 
 #include <cstring>

@@ -9,11 +9,11 @@
 #include <cstddef>
 #include <cstring>
 
-#include "decoder/decoder_internal.h"
-#include "decoder/decoder_kernels.h"
 #include "base/huffman_codes.h"
 #include "base/markers.h"
 #include "base/standard_tables.h"
+#include "decoder/decoder_internal.h"
+#include "decoder/decoder_kernels.h"
 
 namespace jpg {
 
@@ -46,12 +46,7 @@ inline uint32_t symbolIndex(const HuffmanTableBlock *t, uint32_t length, int32_t
 
 }  // namespace
 
-namespace {
-
-// The code at the top of the `width` bits `bits`, as the bit-serial search
-// finds it: its length (0 when no code of `width` bits or less matches, or
-// the table gives no symbol for it) and its symbol.
-inline uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_t width, uint8_t &symbol) {
+uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_t width, uint8_t &symbol) {
     int32_t code = 0;
     for (uint32_t length = 1; length <= width; ++length) {
         code = (code << 1) | static_cast<int32_t>((bits >> (width - length)) & 1);
@@ -64,14 +59,6 @@ inline uint32_t matchCode(const HuffmanTableBlock *block, uint32_t bits, uint32_
     }
     return 0;
 }
-
-// The signed value of s (1 to 16) received bits.
-inline int32_t extend(uint32_t v, uint32_t s) {
-    const int32_t value = static_cast<int32_t>(v);
-    return value >= (1 << (s - 1)) ? value : value - (1 << s) + 1;
-}
-
-}  // namespace
 
 void buildLookahead(DecodeTable &table, const HuffmanTableBlock *block) {
     table.block = block;
@@ -299,20 +286,10 @@ struct WideReader {
         if (count < kCombinedBits) fill();
     }
 
-    // Adds whole bytes until 57 or more bits are at hand.
+    // Adds whole bytes until 57 or more bits are at hand (count is below
+    // 33 here).
     void fill() {
-        const uint64_t word = uint64_t{p[0]} << 56 | uint64_t{p[1]} << 48 | uint64_t{p[2]} << 40 |
-                              uint64_t{p[3]} << 32 | uint64_t{p[4]} << 24 | uint64_t{p[5]} << 16 |
-                              uint64_t{p[6]} << 8 | uint64_t{p[7]};
-        const uint64_t inverted = ~word;
-        const bool hasFf = ((inverted - 0x0101010101010101u) & ~inverted & 0x8080808080808080u) != 0;
-        if (!hasFf) {
-            const int n = (63 - count) >> 3;  // 1 to 7: count is below 57
-            buffer |= (word >> (64 - 8 * n)) << (64 - 8 * n - count);
-            count += 8 * n;
-            p += n;
-            return;
-        }
+        if (fillWithoutFf(p, buffer, count)) return;
         while (count <= 56) {
             const uint8_t byte = *p++;
             buffer |= uint64_t{byte} << (56 - count);

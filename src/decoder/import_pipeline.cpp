@@ -12,6 +12,7 @@
 // ring, and the back end on the caller's thread; the reconstruction of each
 // slot is cut into pieces that either thread may claim, so that whichever
 // has time takes them (see SlotRing and the rules beside it).
+
 #include "decoder/import_pipeline.h"
 
 #include <algorithm>

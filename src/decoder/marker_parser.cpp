@@ -211,7 +211,7 @@ Result readScanHeader(HeaderReader &r) {
             return refuse(r, Result::Malformed, "the scan uses a quantisation table that no DQT segment defined");
         r.facts->order[j] = static_cast<uint16_t>(k);
     }
-    if (ns != s->frameComponents)
+    if (ns != s->frameComponents && !r.facts->acceptBuffered)
         return refuse(r, Result::Unsupported, "the first scan does not carry every component (not interleaved)");
     return Result::Ok;
 }
@@ -247,6 +247,31 @@ Result readAdobeSegment(HeaderReader &r) {
     return Result::Ok;
 }
 
+// A DAC segment: pairs of the table class and number and its value, the DC
+// bounds (0 <= L <= U <= 15) or the AC split (1 to 63).
+Result readConditioning(HeaderReader &r) {
+    uint32_t n = 0;
+    if (const Result res = readBody(r, n); res != Result::Ok) return res;
+    if (n % 2 != 0) return refuse(r, Result::Malformed, "an arithmetic conditioning segment does not add up");
+    ArithmeticConditioning &c = r.facts->conditioning;
+    for (const uint8_t *p = r.scratch; p < r.scratch + n; p += 2) {
+        const uint32_t tableClass = p[0] >> 4, number = p[0] & 15, value = p[1];
+        if (tableClass > 1 || number > 3)
+            return refuse(r, Result::Malformed, "an arithmetic conditioning table has a class or number out of range");
+        if (tableClass == 0) {
+            if ((value & 15) > (value >> 4))
+                return refuse(r, Result::Malformed, "an arithmetic DC conditioning has its lower bound above the upper");
+            c.dcLower[number] = static_cast<uint8_t>(value & 15);
+            c.dcUpper[number] = static_cast<uint8_t>(value >> 4);
+        } else {
+            if (value < 1 || value > 63)
+                return refuse(r, Result::Malformed, "an arithmetic AC conditioning is outside 1 to 63");
+            c.acSplit[number] = static_cast<uint8_t>(value);
+        }
+    }
+    return Result::Ok;
+}
+
 Result skipSegment(HeaderReader &r) {
     uint32_t n = 0;
     return readBody(r, n);
@@ -273,13 +298,26 @@ Result readHeaders(ByteSource &source, DecoderState *state, HeaderFacts &facts) 
 
         Result res;
         switch (code) {
+            case marker::kSof2:
+            case marker::kSof9:
+            case marker::kSof10:
+                if (!facts.acceptBuffered) {
+                    facts.skippedFrameMarker = code;
+                    res = skipSegment(r);
+                    break;
+                }
+                [[fallthrough]];
             case marker::kSof0:
             case marker::kSof1:
                 res = readFrameHeader(r);
                 if (res == Result::Ok) facts.frameMarker = code;
                 break;
             case marker::kDht: res = readHuffmanTables(r); break;
-            case marker::kSos: res = readScanHeader(r); break;
+            case marker::kSos:
+                facts.firstScanAt = source.position;
+                res = readScanHeader(r);
+                break;
+            case marker::kDac: res = facts.acceptBuffered ? readConditioning(r) : skipSegment(r); break;
             case marker::kDqt: res = readQuantTables(r); break;
             case marker::kDri: res = readRestartInterval(r); break;
             case marker::kApp0: res = readJfifHeader(r); break;
@@ -293,20 +331,23 @@ Result readHeaders(ByteSource &source, DecoderState *state, HeaderFacts &facts) 
         if (code == marker::kSos) break;
     }
     decideColourSpace(*state, facts);
+    return loadMissingTables(state, facts, true, true);
+}
 
-    // Tables that the scan selects and no DHT defined: the standard ones.
+Result loadMissingTables(DecoderState *state, HeaderFacts &facts, bool dc, bool ac) {
     for (uint32_t j = 0; j < state->scanComponents; ++j) {
         const ComponentSpec &c = state->components[facts.order[j]];
-        for (int ac = 0; ac < 2; ++ac) {
-            const uint32_t number = ac ? c.acSel : c.dcSel;
-            uint8_t &defined = ac ? facts.acDefined : facts.dcDefined;
+        for (int isAc = 0; isAc < 2; ++isAc) {
+            if (!(isAc ? ac : dc)) continue;
+            const uint32_t number = isAc ? c.acSel : c.dcSel;
+            uint8_t &defined = isAc ? facts.acDefined : facts.dcDefined;
             if ((defined & (1u << number)) != 0) continue;
-            Locked<HuffmanTableBlock> block(ac ? state->acTables[number] : state->dcTables[number]);
+            Locked<HuffmanTableBlock> block(isAc ? state->acTables[number] : state->dcTables[number]);
             if (!block) {
                 facts.reason = "out of memory";
                 return Result::NoMemory;
             }
-            loadStandardTable(block.get(), ac != 0, static_cast<int>(number));
+            loadStandardTable(block.get(), isAc != 0, static_cast<int>(number));
             defined |= static_cast<uint8_t>(1u << number);
         }
     }

@@ -1,6 +1,7 @@
 // Samples of a picture decoded at 1/2, 1/4 or 1/8 of its size straight from
 // the blocks' coefficients (see reduced_idct.h): the reference transform,
 // the plain kernels of the narrow blocks, and a block row's samples.
+
 #include "decoder/reduced_idct.h"
 
 #include <cstring>

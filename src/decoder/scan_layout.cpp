@@ -2,8 +2,8 @@
 // sizes and tables, the MCU grid, and the decode tables the scan selects.
 #include <algorithm>
 
-#include "decoder/decoder_internal.h"
 #include "base/scan_geometry.h"
+#include "decoder/decoder_internal.h"
 
 namespace jpg {
 

@@ -1,3 +1,4 @@
+
 #include "decoder/strip_writer.h"
 
 #include <algorithm>

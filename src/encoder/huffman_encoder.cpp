@@ -1,8 +1,9 @@
 // Sequential Huffman coding of one scan (ITU-T T.81, F.1.2) and the bit
 // writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
-#include "encoder/encoder_state.h"
+#include "base/bit_ops.h"
 #include "base/markers.h"
 #include "base/standard_tables.h"
+#include "encoder/encoder_state.h"
 
 namespace jpg {
 
@@ -117,16 +118,6 @@ Result finishScan(EncoderState *state) {
 
 namespace {
 
-inline uint32_t countTrailingZeros(uint64_t v) {
-#if defined(__GNUC__)
-    return static_cast<uint32_t>(__builtin_ctzll(v));
-#else
-    uint32_t n = 0;
-    while ((v & 1) == 0) v >>= 1, ++n;
-    return n;
-#endif
-}
-
 // Number of significant bits of a non-zero magnitude.
 inline uint32_t significantBits(uint32_t a) {
 #if defined(__GNUC__)
@@ -134,12 +125,6 @@ inline uint32_t significantBits(uint32_t a) {
 #else
     return static_cast<uint32_t>(magnitudeBits(static_cast<int32_t>(a)));
 #endif
-}
-
-// True when one of the eight bytes is 0xFF.
-inline bool hasFfByte(uint64_t word) {
-    const uint64_t inverted = ~word;
-    return ((inverted - 0x0101010101010101ull) & ~inverted & 0x8080808080808080ull) != 0;
 }
 
 void writeBuffer(ScanWriter &w) {
