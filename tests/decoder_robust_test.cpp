@@ -166,31 +166,6 @@ TEST(DecoderRobust, TruncatedFlippedAndMarkerRiddenFiles) {
     }
 }
 
-TEST(DecoderRobust, EveryFailingOperationGivesADefinedStatusAndLeavesNothing) {
-    if (!haveProgram("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
-    // Several strips and more than one input chunk.
-    const Bytes jpeg = cjpegFile("-quality 100 -sample 2x2,1x1,1x1 -restart 2", 400, 300, 3);
-    ASSERT_GT(jpeg.size(), 2 * 32768u);
-    const faults::Op ops[] = {faults::Op::Alloc, faults::Op::Open,  faults::Op::Create,
-                              faults::Op::Read,  faults::Op::Write, faults::Op::Seek};
-    for (const faults::Op op : ops) {
-        for (int n = 1;; ++n) {
-            faults::reset();
-            faults::failNth(op, n);
-            const int status = importChecked(jpeg, "op " + std::to_string(int(op)) + " n " + std::to_string(n));
-            const bool fired = faults::fired();
-            faults::reset();
-            if (!fired) {
-                EXPECT_EQ(status, 0);
-                break;
-            }
-            const bool unreadable = (op == faults::Op::Open || op == faults::Op::Read) && n == 1;
-            EXPECT_EQ(status, unreadable ? 1 : 2) << "op " << int(op) << " n " << n;
-            ASSERT_LT(n, 500);
-        }
-    }
-}
-
 namespace {
 
 // Entropy-coded bits ("0" and "1" characters), padded with 1 bits and with

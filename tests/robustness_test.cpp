@@ -45,6 +45,10 @@ struct Call {
     // For calls without an output file: true when what they made in memory
     // is complete and correct.
     std::function<bool()> check;
+    // The status a call must return when the n-th operation of a kind
+    // failed, or -1 where it may also succeed (a failure that costs nothing
+    // but speed or the file's mode); null: any status but success.
+    std::function<int32_t(Op, int)> failedStatus = {};
 };
 
 // Makes every operation of every kind fail in turn (the 1st, the 2nd, ...)
@@ -76,6 +80,12 @@ void failEveryOperation(const TempDir &dir, const Call &call) {
             EXPECT_EQ(jpg::faults::heldBlocks(), blocks);
             EXPECT_EQ(jpg::faults::heldFiles(), files);
             EXPECT_EQ(dir.entries(), after);
+            if (fired && call.failedStatus) {
+                const int32_t want = call.failedStatus(op, n);
+                if (want >= 0) {
+                    EXPECT_EQ(status, want);
+                }
+            }
             if (call.output.empty()) {
                 if (status == call.okStatus && call.check) {
                     EXPECT_TRUE(call.check());
@@ -104,9 +114,26 @@ struct Files {
 
 }  // namespace
 
+// The import of a small file, and of cjpeg's file of several strips, more
+// than one input chunk and restart markers: a failure of a file or memory
+// operation is status 1 when the file cannot be opened or read at all, else
+// 2; nothing else stays behind.
 TEST(Robustness, ImportSurvivesEveryFailedOperation) {
     Files f;
     failEveryOperation(f.dir, {[&] { return iImportJPG(f.jpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
+    if (!testutil::haveProgram("cjpeg")) GTEST_SKIP() << "cjpeg not installed";
+    TempDir big;
+    const std::string pnm = big.file("in.pnm"), jpeg = big.file("in.jpg"), out = big.file("out.bmp");
+    testutil::writeFile(pnm, testutil::pnmBytes(testutil::photoImage(400, 300, 3)));
+    ASSERT_EQ(testutil::run("cjpeg -quality 100 -sample 2x2,1x1,1x1 -restart 2 -outfile " + jpeg + " " + pnm), 0);
+    ASSERT_GT(testutil::readFile(jpeg).size(), 2 * 32768u);
+    const auto status = [](Op op, int n) -> int32_t {
+        const bool fileOrMemory = op == Op::Alloc || op == Op::Open || op == Op::Create || op == Op::Read ||
+                                  op == Op::Write || op == Op::Seek;
+        if (!fileOrMemory) return -1;
+        return (op == Op::Open || op == Op::Read) && n == 1 ? JPG_IMPORT_NOT_JPEG : JPG_IMPORT_REFUSED;
+    };
+    failEveryOperation(big, {[&] { return iImportJPG(jpeg.c_str(), out.c_str()); }, out, 0, {}, status});
 }
 
 TEST(Robustness, FastAndThreadedImportsSurviveEveryFailedOperation) {
