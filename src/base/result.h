@@ -20,6 +20,7 @@ enum class Result {
     WriteFailed,  // an output could not be written (IoError's case, when the output is known to be at fault)
     NoMemory,     // a block could not be allocated or locked
     Damaged,      // output complete, but the input was damaged (a warning)
+    TooLarge,     // the call would need more memory or scans than its limits allow
 };
 
 // Why a conversion wrote nothing (or what it warns of), in plain words, and

@@ -22,6 +22,7 @@ int32_t statusOf(Result result) {
     case Result::Unsupported: return JPG_ERR_UNSUPPORTED;
     case Result::Malformed: return JPG_ERR_MALFORMED;
     case Result::NoMemory: return JPG_ERR_NO_MEMORY;
+    case Result::TooLarge: return JPG_ERR_TOO_LARGE;
     default: return JPG_ERR_MALFORMED;
     }
 }

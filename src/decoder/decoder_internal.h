@@ -18,7 +18,7 @@
 #include "base/scan_geometry.h"
 #include "decoder/byte_source.h"
 #include "decoder/decoder_state.h"
-#include "decoder/strip_writer.h"
+#include "decoder/row_sink.h"
 #include "jpg.h"
 
 namespace jpg {
@@ -172,6 +172,17 @@ struct DecodeContext {
     int bitCount = 0;
     uint32_t restartsToGo = 0;
     int32_t dcPredictors[kMaxScanComponents] = {};
+
+    // What is made: the picture 1 / 2^scaleLog2 the size, a colour file's
+    // luma alone (see DecodeRequest).
+    uint32_t scaleLog2 = 0;
+    bool lumaOnly = false;
+
+    // Where the MCU rows come from when the scans were decoded beforehand
+    // (picture_from_coefficients.h), and how many were taken: null, the
+    // entropy-coded data.
+    const struct CoefficientBuffer *coefficients = nullptr;
+    uint32_t loadedMcuRows = 0;
 
     bool combinedBuilt = false;  // the decode tables' combined lookups are filled
     bool damaged = false;    // the entropy-coded data was damaged or short
@@ -358,12 +369,21 @@ int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const C
 // The same into a BMP file named by path.
 int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options);
 
-// Decodes the scan, strip by strip, into `writer` (its headers written).
-// Ok; Damaged when the data was damaged or not followed by FF D9 (the file
-// is complete all the same); IoError, NoMemory.
-// The options choose the kernel set and the threads.
-Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *state, const HeaderFacts &headers,
-                   const CallOptions &options = CallOptions{});
+// What a decode makes of the picture, beyond the per-call options.
+struct DecodeRequest {
+    CallOptions options;
+    // The picture 1 / 2^scaleLog2 the size (0 to 3), by reduced transforms.
+    uint32_t scaleLog2 = 0;
+    // A colour file's luma alone, as one byte a pixel.
+    bool lumaOnly = false;
+};
+
+// Decodes the scan, strip by strip, from `source` (positioned at the
+// entropy-coded data) into `sink` (its headers written). Ok; Damaged when
+// the data was damaged or not followed by FF D9 (the picture is complete
+// all the same); IoError, WriteFailed, NoMemory.
+Result decodeImage(ByteSource &source, const RowSink &sink, DecoderState *state, const HeaderFacts &headers,
+                   const DecodeRequest &request);
 
 }  // namespace jpg
 

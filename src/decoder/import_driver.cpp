@@ -8,7 +8,7 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/import_pipeline.h"
-#include "decoder/strip_writer.h"
+#include "decoder/row_sink.h"
 
 namespace jpg {
 
@@ -69,9 +69,19 @@ bool bytesAfterHeaders(HFILE file, uint64_t &bytes) {
     return true;
 }
 
-// Sets the input up at the entropy-coded data: the count of bytes to its
-// end, then the first chunk.
-Result openInput(DecodeContext &ctx, LockedBlock<uint8_t> &input) {
+// Sets the input up at the entropy-coded data: a file's count of bytes to
+// its end, then its first chunk; memory is one chunk, read in place.
+Result openInput(DecodeContext &ctx, const ByteSource &source, LockedBlock<uint8_t> &input) {
+    if (source.inMemory()) {
+        // The reader takes bytes from [readPtr, readEnd) and refills only
+        // before the end of the data: it never writes the buffer.
+        ctx.readBuffer = const_cast<uint8_t *>(source.data + source.position);
+        ctx.readPtr = ctx.readBuffer;
+        ctx.readEnd = source.data + source.size;
+        ctx.bytesLeft = 0;
+        ctx.endOfData = true;
+        return Result::Ok;
+    }
     uint64_t left = 0;
     if (!bytesAfterHeaders(ctx.jpegFile, left)) return Result::IoError;
     if (left > kMaxDataBytes) return Result::Unsupported;
@@ -83,21 +93,24 @@ Result openInput(DecodeContext &ctx, LockedBlock<uint8_t> &input) {
 
 }  // namespace
 
-Result decodeImage(HFILE jpegFile, const StripWriter &writer, DecoderState *state, const HeaderFacts &headers,
-                   const CallOptions &options) {
+Result decodeImage(ByteSource &source, const RowSink &sink, DecoderState *state, const HeaderFacts &headers,
+                   const DecodeRequest &request) {
     DecodeContext ctx;
     ctx.state = state;
     ctx.headers = headers;
-    ctx.jpegFile = jpegFile;
+    ctx.jpegFile = source.file;
+    ctx.scaleLog2 = request.scaleLog2;
+    ctx.lumaOnly = request.lumaOnly;
     TableLocks locks(state, ctx);
     if (!locks.ok()) return Result::NoMemory;
 
     layoutDecoderScan(ctx);
     startScan(ctx);
     LockedBlock<uint8_t> input;
-    if (const Result r = openInput(ctx, input); r != Result::Ok) return r;
+    if (const Result r = openInput(ctx, source, input); r != Result::Ok) return r;
+    const CallOptions &options = request.options;
     const uint32_t threads = resolveThreads(options, uint64_t{state->width} * state->height);
-    const Result decoded = decodeScanStrips(ctx, decoderKernels(options.kernels), threads, writer);
+    const Result decoded = decodeScanStrips(ctx, decoderKernels(options.kernels), threads, sink);
     if (decoded != Result::Ok) return decoded;
 
     const bool ended = endMarkerFollows(ctx);
@@ -166,14 +179,17 @@ int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallO
     PictureLayout layout;
     layout.format = target.format;
     if (options.rowOrder == RowOrder::Standard) layout.rows = toStream ? BmpRows::TopDown : BmpRows::BottomUp;
-    StripWriter writer;
+    RowSink writer;
     const std::string notWritten = "the picture could not be written";
     if (startPicture(writer, toStream ? stream : file.file(), state.width, state.height, state.colourMode, layout) !=
         Result::Ok) {
         explainImport(reason, notWritten, true);
         return JPG_IMPORT_REFUSED;
     }
-    const Result decoded = decodeImage(jpeg.get(), writer, &state, headers, options);
+    ByteSource source = ByteSource::ofFile(jpeg.get());
+    DecodeRequest request;
+    request.options = options;
+    const Result decoded = decodeImage(source, writer, &state, headers, request);
     if (decoded != Result::Ok && decoded != Result::Damaged) {
         explainImport(reason,
                       decoded == Result::WriteFailed ? notWritten

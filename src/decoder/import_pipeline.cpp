@@ -23,10 +23,20 @@
 #include "base/memory_blocks.h"
 #include "base/threads.h"
 #include "decoder/decoder_kernels.h"
+#include "decoder/picture_from_coefficients.h"
 
 namespace jpg {
 
 namespace {
+
+// The front end's next MCU row: decoded from the entropy-coded data, or
+// taken from the scans decoded beforehand.
+inline void takeMcuRowDirect(DecodeContext &ctx, CoefficientRows &rows, BlockKinds &kinds) {
+    if (ctx.coefficients != nullptr)
+        loadMcuRowDirect(ctx, rows, kinds);
+    else
+        decodeMcuRowDirect(ctx, rows, kinds);
+}
 
 // What the entropy decoding and the transform work in: `count` MCU rows of
 // coefficients, each with, per scan component, its coefficient row (the
@@ -157,16 +167,19 @@ void makeStripColumns(const DecodeContext &ctx, const DecoderKernels &kernels, c
 // file. Returns the strip's image rows (the last strip may have fewer),
 // which rowsDone counts.
 uint32_t makeStrip(DecodeContext &ctx, const DecoderKernels *kernels, BlockRowBuffers &b, StripWork &work,
-                   uint8_t *strip, uint32_t firstMcuRow, uint32_t &rowsDone, const StripWriter &writer) {
+                   uint8_t *strip, uint32_t firstMcuRow, uint32_t &rowsDone, const RowSink &writer) {
     const uint32_t mcuRows = std::min(blockRowsPerStrip(ctx), ctx.mcuRows - firstMcuRow);
     for (uint32_t r = 0; r < mcuRows; ++r) {
         CoefficientRows rows = b.rows(kernels == nullptr ? 0 : r);
         if (kernels == nullptr) {
-            decodeMcuRow(ctx, rows);
+            if (ctx.coefficients != nullptr)
+                loadMcuRow(ctx, rows);
+            else
+                decodeMcuRow(ctx, rows);
             reconstructMcuRow(ctx, rows, work.sampleRows, r);
         } else {
             BlockKinds kinds = b.blockKinds(r);
-            decodeMcuRowDirect(ctx, rows, kinds);
+            takeMcuRowDirect(ctx, rows, kinds);
         }
     }
     if (ctx.readFailed) return 0;
@@ -177,7 +190,7 @@ uint32_t makeStrip(DecodeContext &ctx, const DecoderKernels *kernels, BlockRowBu
         convertStripRows(ctx, work.planeRows, strip, count, writer.stride, work.planeStride);
         arrangeStripRows(writer, strip, count);
     } else {
-        const ArrangedRows at = count > 0 ? arrangedRow(writer, strip, count, 0) : ArrangedRows{};
+        const ArrangedRows at = count > 0 ? arrangedRow(writer, strip, rowsDone, count, 0) : ArrangedRows{};
         makeStripColumns(ctx, *kernels, b, 0, mcuRows, work, at, count, 0, ctx.mcusPerRow);
         if (count > 0) arrangeColumns(writer, at, count, 0, ctx.state->width);
     }
@@ -188,7 +201,7 @@ uint32_t makeStrip(DecodeContext &ctx, const DecoderKernels *kernels, BlockRowBu
 // Both ends on the caller's thread, strip by strip, over buffers of their
 // own: one strip's coefficients (one MCU row's for the reference stages),
 // its samples and planes, and its rows.
-Result runOnOneThread(DecodeContext &ctx, const DecoderKernels *kernels, const StripWriter &writer,
+Result runOnOneThread(DecodeContext &ctx, const DecoderKernels *kernels, const RowSink &writer,
                       uint32_t stripBytes) {
     const uint32_t perStrip = blockRowsPerStrip(ctx);
     BlockRowBuffers blocks;
@@ -272,9 +285,9 @@ struct SlotRing {
 
     DecodeContext *ctx = nullptr;
     const DecoderKernels *kernels = nullptr;
-    const StripWriter *writer = nullptr;
+    const RowSink *writer = nullptr;
 
-    bool make(DecodeContext &context, const DecoderKernels &k, const StripWriter &out, uint32_t stripBytes,
+    bool make(DecodeContext &context, const DecoderKernels &k, const RowSink &out, uint32_t stripBytes,
               uint32_t strips) {
         ctx = &context;
         kernels = &k;
@@ -317,7 +330,7 @@ struct SlotRing {
             if (slot.firstStrip * perStrip + i >= c.mcuRows) break;
             CoefficientRows rows = slot.blocks.rows(i);
             BlockKinds kinds = slot.blocks.blockKinds(i);
-            decodeMcuRowDirect(c, rows, kinds);
+            takeMcuRowDirect(c, rows, kinds);
         }
         slot.readFailed = c.readFailed;
         const uint32_t height = c.state->height;
@@ -342,7 +355,7 @@ struct SlotRing {
             const uint32_t top = s * own.stripHeight;
             const uint32_t count = top < slot.rowCount ? std::min(own.stripHeight, slot.rowCount - top) : 0;
             const ArrangedRows at =
-                count > 0 ? arrangedRow(*writer, slot.rows.get(), slot.rowCount, top) : ArrangedRows{};
+                count > 0 ? arrangedRow(*writer, slot.rows.get(), slot.firstRow, slot.rowCount, top) : ArrangedRows{};
             makeStripColumns(c, *kernels, slot.blocks, s * perStrip, std::min(perStrip, c.mcuRows - firstMcuRow), own,
                              at, count, firstMcu, endMcu);
             if (count == 0) continue;
@@ -423,7 +436,7 @@ struct CancelOnExit {
 
 // The two ends on two threads; false in `started` when the worker could not
 // be started (nothing was decoded then).
-Result runOnTwoThreads(DecodeContext &ctx, const DecoderKernels &kernels, const StripWriter &writer,
+Result runOnTwoThreads(DecodeContext &ctx, const DecoderKernels &kernels, const RowSink &writer,
                        uint32_t stripBytes, bool &started) {
     started = false;
     SlotRing ring;
@@ -441,7 +454,8 @@ Result runOnTwoThreads(DecodeContext &ctx, const DecoderKernels &kernels, const 
 }  // namespace
 
 Result decodeScanStrips(DecodeContext &ctx, const DecoderKernels *kernels, uint32_t threads,
-                        const StripWriter &writer) {
+                        const RowSink &writer) {
+    if (ctx.scaleLog2 != 0) return Result::Unsupported;
     uint32_t stripBytes = 0;
     if (!checkedProduct({writer.stride, 8 * ctx.maxV}, stripBytes)) return Result::NoMemory;
     // The reference stages keep to the caller's thread.
@@ -450,7 +464,8 @@ Result decodeScanStrips(DecodeContext &ctx, const DecoderKernels *kernels, uint3
         const Result r = runOnTwoThreads(ctx, *kernels, writer, stripBytes, started);
         if (started || r != Result::Ok) return r;
     }
-    return runOnOneThread(ctx, kernels, writer, stripBytes);
+    // The reference stages make whole native rows in a block.
+    return runOnOneThread(ctx, kernels, kernels == nullptr ? madeInBlocks(writer) : writer, stripBytes);
 }
 
 }  // namespace jpg

@@ -8,7 +8,7 @@
 #include "base/result.h"
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
-#include "decoder/strip_writer.h"
+#include "decoder/row_sink.h"
 
 namespace jpg {
 
@@ -18,7 +18,7 @@ namespace jpg {
 // laid out and started and its input open. Ok; IoError when the input could
 // not be read, WriteFailed when the output could not be written, NoMemory.
 Result decodeScanStrips(DecodeContext &ctx, const DecoderKernels *kernels, uint32_t threads,
-                        const StripWriter &writer);
+                        const RowSink &writer);
 
 }  // namespace jpg
 

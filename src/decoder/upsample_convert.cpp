@@ -90,7 +90,18 @@ void colourRoles(const DecodeContext &ctx, uint32_t role[3]) {
     for (uint32_t j = 0; j < 3; ++j) role[ctx.headers.order[j] < 3 ? ctx.headers.order[j] : j] = j;
 }
 
-inline bool greyOutput(const DecodeContext &ctx) { return ctx.state->colourMode != 3 || ctx.scanComponents < 3; }
+// One byte a pixel: a grey picture, or a colour file's luma alone.
+inline bool greyOutput(const DecodeContext &ctx) {
+    return ctx.state->colourMode != 3 || ctx.scanComponents < 3 || ctx.lumaOnly;
+}
+
+// The scan component whose samples a grey output takes: Y (or the one).
+inline uint32_t lumaComponent(const DecodeContext &ctx) {
+    if (ctx.scanComponents < 3) return 0;
+    uint32_t role[3] = {};
+    colourRoles(ctx, role);
+    return role[0];
+}
 
 void copyGreyRows(const uint8_t *grey, size_t rowLength, uint32_t width, uint8_t *out, uint32_t rows,
                   ptrdiff_t stride) {
@@ -103,7 +114,7 @@ void convertStripRows(const DecodeContext &ctx, uint8_t *const *planes, uint8_t 
                       uint32_t stride, uint32_t planeStride) {
     const uint32_t width = ctx.state->width;
     if (greyOutput(ctx)) {
-        copyGreyRows(planes[0], planeStride, width, out, rows, stride);
+        copyGreyRows(planes[lumaComponent(ctx)], planeStride, width, out, rows, stride);
         return;
     }
     uint32_t role[3] = {};
@@ -155,9 +166,10 @@ bool convertFromSamples(const DecodeContext &ctx, const DecoderKernels &kernels,
                         uint8_t *out, uint32_t rows, ptrdiff_t step, PixelColumns x) {
     const uint32_t width = x.end - x.first;
     if (greyOutput(ctx)) {
-        const ComponentLayout &l = ctx.comp[0];
+        const uint32_t c = lumaComponent(ctx);
+        const ComponentLayout &l = ctx.comp[c];
         if (l.hSamp != ctx.maxH || l.vSamp != ctx.maxV) return false;
-        copyGreyRows(sampleRows[0] + x.first, l.paddedWidth, width, out + x.first, rows, step);
+        copyGreyRows(sampleRows[c] + x.first, l.paddedWidth, width, out + x.first, rows, step);
         return true;
     }
     if (ctx.scanComponents != 3 || ctx.headers.colourSpace == ColourSpace::Rgb) return false;
@@ -225,7 +237,7 @@ void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, u
         upsampleColumns(ctx, planeStride, sampleRows, planes, firstMcu, endMcu);
     const uint32_t width = x.end - x.first;
     if (greyOutput(ctx)) {
-        copyGreyRows(planes[0] + x.first, planeStride, width, out + x.first, rows, step);
+        copyGreyRows(planes[lumaComponent(ctx)] + x.first, planeStride, width, out + x.first, rows, step);
         return;
     }
     uint32_t role[3] = {};
