@@ -337,11 +337,29 @@ void convertStripFast(const DecodeContext &ctx, const DecoderKernels &kernels, u
                       uint8_t *const *planes, uint32_t planeStride, uint8_t *out, uint32_t rows, ptrdiff_t step,
                       uint32_t firstMcu, uint32_t endMcu);
 // The pixel columns [first, end) that the MCU columns [firstMcu, endMcu)
-// make (see convertStripFast).
+// make (see convertStripFast), at the call's scale.
 struct PixelColumns {
     uint32_t first = 0, end = 0;
 };
 PixelColumns pixelColumns(const DecodeContext &ctx, uint32_t firstMcu, uint32_t endMcu);
+
+// The picture a decode makes: 1 / 2^scaleLog2 the frame's size, rounded up.
+inline uint32_t outputWidth(const DecodeContext &ctx) {
+    return (ctx.state->width + (1u << ctx.scaleLog2) - 1) >> ctx.scaleLog2;
+}
+inline uint32_t outputHeight(const DecodeContext &ctx) {
+    return (ctx.state->height + (1u << ctx.scaleLog2) - 1) >> ctx.scaleLog2;
+}
+
+// A strip's MCU columns [firstMcu, endMcu) at 1/2, 1/4 or 1/8 of the size
+// (reduced_strip.cpp): the blocks of its `mcuRows` MCU rows (`rows`, with
+// their kinds) through the reduced transforms into the thread's own
+// `sampleRows`, then `count` rows of pixels (native: B, G, R, or grey or
+// luma) at out, out + step, ...; `scratch` holds three rows of the picture.
+// The blocks are left as the transforms leave them.
+void makeReducedStripColumns(const DecodeContext &ctx, const DecoderKernels &kernels, CoefficientRows *rows,
+                             const BlockKinds *kinds, uint32_t mcuRows, uint8_t *const *sampleRows, uint8_t *scratch,
+                             uint8_t *out, uint32_t count, ptrdiff_t step, uint32_t firstMcu, uint32_t endMcu);
 
 // ---- the import -----------------------------------------------------------
 

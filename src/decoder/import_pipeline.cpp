@@ -93,7 +93,7 @@ struct StripWork {
     uint32_t planeStride = 0;
 
     bool make(const DecodeContext &ctx) {
-        stripHeight = 8 * ctx.maxV;
+        stripHeight = (8 * ctx.maxV) >> ctx.scaleLog2;
         planeStride = roundUpWide(ctx.state->width, 8 * ctx.maxH);
         for (uint32_t c = 0; c < ctx.scanComponents; ++c) {
             if (!samples[c].make({ctx.comp[c].vSamp, ctx.comp[c].paddedWidth, 8})) return false;
@@ -106,6 +106,9 @@ struct StripWork {
         return true;
     }
 };
+
+// MCU rows of a strip at most: a one-component scan's vertical factor.
+constexpr uint32_t kMaxStripMcuRows = 4;
 
 inline uint32_t blockRowsPerStrip(const DecodeContext &ctx) {
     return ctx.scanComponents == 1 ? ctx.comp[0].vSamp : 1;
@@ -126,6 +129,17 @@ inline bool samplesArePixels(const DecodeContext &ctx) {
 void makeStripColumns(const DecodeContext &ctx, const DecoderKernels &kernels, const BlockRowBuffers &blocks,
                       uint32_t first, uint32_t mcuRows, StripWork &own, ArrangedRows at, uint32_t count,
                       uint32_t firstMcu, uint32_t endMcu) {
+    if (ctx.scaleLog2 != 0) {
+        CoefficientRows rows[kMaxStripMcuRows];
+        BlockKinds kinds[kMaxStripMcuRows];
+        for (uint32_t r = 0; r < mcuRows; ++r) {
+            rows[r] = blocks.rows(first + r);
+            kinds[r] = blocks.blockKinds(first + r);
+        }
+        makeReducedStripColumns(ctx, kernels, rows, kinds, mcuRows, own.sampleRows, own.planeRows[0], at.top, count,
+                                at.step, firstMcu, endMcu);
+        return;
+    }
     if (count == 0 || !samplesArePixels(ctx)) {
         for (uint32_t r = 0; r < mcuRows; ++r) {
             CoefficientRows rows = blocks.rows(first + r);
@@ -183,7 +197,7 @@ uint32_t makeStrip(DecodeContext &ctx, const DecoderKernels *kernels, BlockRowBu
         }
     }
     if (ctx.readFailed) return 0;
-    const uint32_t height = ctx.state->height;
+    const uint32_t height = outputHeight(ctx);
     const uint32_t count = height > rowsDone ? std::min(height - rowsDone, work.stripHeight) : 0;
     if (kernels == nullptr) {
         upsampleStrip(ctx, work.planeStride, work.sampleRows, work.planeRows);
@@ -192,7 +206,7 @@ uint32_t makeStrip(DecodeContext &ctx, const DecoderKernels *kernels, BlockRowBu
     } else {
         const ArrangedRows at = count > 0 ? arrangedRow(writer, strip, rowsDone, count, 0) : ArrangedRows{};
         makeStripColumns(ctx, *kernels, b, 0, mcuRows, work, at, count, 0, ctx.mcusPerRow);
-        if (count > 0) arrangeColumns(writer, at, count, 0, ctx.state->width);
+        if (count > 0) arrangeColumns(writer, at, count, 0, outputWidth(ctx));
     }
     rowsDone += count;
     return count;
@@ -333,7 +347,7 @@ struct SlotRing {
             takeMcuRowDirect(c, rows, kinds);
         }
         slot.readFailed = c.readFailed;
-        const uint32_t height = c.state->height;
+        const uint32_t height = outputHeight(c);
         const uint64_t firstRow = uint64_t{slot.firstStrip} * stripHeight;
         slot.firstRow = static_cast<uint32_t>(std::min<uint64_t>(firstRow, height));
         slot.rowCount = static_cast<uint32_t>(std::min<uint64_t>(height - slot.firstRow, uint64_t{slot.strips} * stripHeight));
@@ -455,7 +469,10 @@ Result runOnTwoThreads(DecodeContext &ctx, const DecoderKernels &kernels, const 
 
 Result decodeScanStrips(DecodeContext &ctx, const DecoderKernels *kernels, uint32_t threads,
                         const RowSink &writer) {
-    if (ctx.scaleLog2 != 0) return Result::Unsupported;
+    // Scaled pictures have no reference stages of their own: the plain
+    // kernels, which the reduced transforms' tests hold to their 64-bit
+    // definition, make them.
+    if (ctx.scaleLog2 != 0 && kernels == nullptr) kernels = decoderKernels(KernelSet::Plain);
     uint32_t stripBytes = 0;
     if (!checkedProduct({writer.stride, 8 * ctx.maxV}, stripBytes)) return Result::NoMemory;
     // The reference stages keep to the caller's thread.

@@ -151,9 +151,9 @@ inline uint32_t factor(uint32_t samp, uint32_t max) {
 // one-component scan is a block (its columns are split only where its
 // samples are the pixels).
 PixelColumns pixelColumns(const DecodeContext &ctx, uint32_t firstMcu, uint32_t endMcu) {
-    const uint32_t width = ctx.state->width;
+    const uint32_t width = outputWidth(ctx);
     if (firstMcu == 0 && endMcu >= ctx.mcusPerRow) return {0, width};
-    const uint64_t mcuWidth = ctx.scanComponents == 1 ? 8 : 8 * ctx.maxH;
+    const uint64_t mcuWidth = (ctx.scanComponents == 1 ? 8u : 8u * ctx.maxH) >> ctx.scaleLog2;
     const auto at = [&](uint32_t mcu) { return static_cast<uint32_t>(std::min<uint64_t>(mcu * mcuWidth, width)); };
     return {at(firstMcu), at(endMcu)};
 }
