@@ -49,12 +49,19 @@ void convertPreview(const int8_t *samples, uint8_t *picture) {
 
 namespace jpg {
 
+bool previewPixels(const uint8_t *fileStart, int8_t *samples, uint8_t *pixels) {
+    // The length field and the identifier are not needed: the code bytes are
+    // always at kPreviewCodeOffset.
+    const uint16_t layout = be16(fileStart + kPreviewLayoutOffset);
+    if (layout != kThumbLayoutSequential && layout != kThumbLayoutGrouped) return false;
+    decodeThumbnail(fileStart + kPreviewCodeOffset, layout, samples);
+    convertPreview(samples, pixels);
+    return true;
+}
+
 int32_t readPreview(MemHandle segment, MemHandle dib) {
     Locked<uint8_t> codes(static_cast<HGLOBAL>(segment));
     if (!codes) return JPG_PREVIEW_BAD_LAYOUT;
-    // The length field and the identifier are not needed: the code bytes are
-    // always at kPreviewCodeOffset.
-    const uint16_t layout = be16(codes.get() + kPreviewLayoutOffset);
 
     LockedBlock<uint8_t> picture;
     LockedBlock<int8_t> samples;
@@ -63,10 +70,7 @@ int32_t readPreview(MemHandle segment, MemHandle dib) {
     if (!out) return JPG_PREVIEW_BAD_LAYOUT;
 
     putBmpInfoHeader(out.get(), kPreviewWidth, kPreviewHeight, 24, kPreviewPixelBytes, 0);
-    if (layout != kThumbLayoutSequential && layout != kThumbLayoutGrouped) return JPG_PREVIEW_BAD_LAYOUT;
-
-    decodeThumbnail(codes.get() + kPreviewCodeOffset, layout, samples.get());
-    convertPreview(samples.get(), picture.get());
+    if (!previewPixels(codes.get(), samples.get(), picture.get())) return JPG_PREVIEW_BAD_LAYOUT;
     // Bottom-up: the picture's last row first.
     uint8_t *pixels = out.get() + kPreviewDibHeaderBytes;
     for (uint32_t row = 0; row < kPreviewHeight; ++row) {

@@ -14,6 +14,12 @@ namespace jpg {
 // status.
 int32_t readPreview(MemHandle segment, MemHandle dib);
 
+// The preview of the file that starts at `fileStart` (at least
+// kPreviewBytesNeeded bytes) as 80 x 60 B, G, R pixels, top row first, into
+// `pixels` (kPreviewPixelBytes), through `samples` (kThumbSampleBytes);
+// false for an unknown layout tag.
+bool previewPixels(const uint8_t *fileStart, int8_t *samples, uint8_t *pixels);
+
 }  // namespace jpg
 
 #endif  // JPG_THUMBNAIL_PREVIEW_READER_H
