@@ -33,6 +33,10 @@ struct CallOptions {
     uint32_t threads = 0;
     RowOrder rowOrder = RowOrder::TopFirst;
     FileOptions files = {};
+    // Imports: progressive, arithmetic-coded and multi-scan files too,
+    // through the coefficient buffer. The exports leave it off: iImportJPG
+    // refuses them as it always has.
+    bool acceptBuffered = false;
 };
 
 // The set a call runs with: Auto becomes the best set the processor runs,

@@ -380,8 +380,26 @@ struct ImportTarget {
     PictureFormat format = PictureFormat::Bmp;
 };
 
+// The same checks of a JPEG file in memory: the source is left at the
+// entropy-coded data (see readHeaders).
+Result openJpegInMemory(const uint8_t *data, size_t size, ByteSource &source, OwnedDecoderState &owned,
+                        HeaderFacts &headers);
+
+// What an import reads: a file named by `path`, or, when it is null, the
+// bytes [data, data + size).
+struct JpegInput {
+    const char *path = nullptr;
+    const uint8_t *data = nullptr;
+    size_t size = 0;
+};
+
 // The import of a JPEG file into a BMP or netpbm file: a JPG_IMPORT_* status,
-// and, when nothing is written, why (`reason` may be null).
+// and, when nothing is written, why (`reason` may be null). With
+// options.acceptBuffered a progressive, arithmetic-coded or multi-scan file
+// is decoded too (a file named by path is then read whole).
+int32_t importJpegFile(const JpegInput &input, const ImportTarget &target, const CallOptions &options,
+                       Refusal *reason = nullptr);
+// The same of a file named by path.
 int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options,
                        Refusal *reason = nullptr);
 // The same into a BMP file named by path.

@@ -1,6 +1,9 @@
 // The import: a JPEG file's headers, the picture's headers, the scan's strips
 // (import_pipeline.cpp), and the end-of-image test; the output file made
 // beside its destination and moved into place whole.
+#include <algorithm>
+#include <vector>
+
 #include "base/bytes.h"
 #include "base/markers.h"
 #include "base/memory_blocks.h"
@@ -8,6 +11,7 @@
 #include "decoder/decoder_internal.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/import_pipeline.h"
+#include "decoder/picture_from_coefficients.h"
 #include "decoder/row_sink.h"
 
 namespace jpg {
@@ -148,6 +152,27 @@ Result openJpeg(OpenFile &jpeg, const char *jpegPath, OwnedDecoderState &owned, 
     return Result::Ok;
 }
 
+Result openJpegInMemory(const uint8_t *data, size_t size, ByteSource &source, OwnedDecoderState &owned,
+                        HeaderFacts &headers) {
+    if (data == nullptr || size < 2 || data[0] != marker::kPrefix || data[1] != marker::kSoi) {
+        headers.reason = "not a JPEG file";
+        return Result::NotFormat;
+    }
+    if (owned.init() != Result::Ok) {
+        headers.reason = "out of memory";
+        return Result::NoMemory;
+    }
+    source = ByteSource::ofMemory(data, size);
+    source.position = 2;
+    const Result read = readHeaders(source, &owned.state, headers);
+    if (read != Result::Ok && headers.reason == nullptr) headers.reason = "the headers cannot be read";
+    if (read == Result::Ok && size - source.position > kMaxDataBytes) {
+        headers.reason = "JPEG files of more than 4 GiB are not supported";
+        return Result::Unsupported;
+    }
+    return read;
+}
+
 namespace {
 
 // What the import says when it writes nothing, besides its status.
@@ -155,18 +180,69 @@ void explainImport(Refusal *refusal, const std::string &text, bool aboutOutput) 
     if (refusal != nullptr) refusal->set(text, aboutOutput);
 }
 
-int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallOptions &options, OpenFile &stream,
-                   Refusal *reason) {
-    OpenFile jpeg;
+// The input of an import, read: its headers, and, when it needs the
+// coefficient buffer, its bytes in memory.
+struct ImportInput {
+    OpenFile jpeg;               // a file named by path
+    std::vector<uint8_t> whole;  // a file needing the coefficient buffer, read whole
     OwnedDecoderState owned;
     HeaderFacts headers;
-    const Result opened = openJpeg(jpeg, jpegPath, owned, headers);
-    if (opened != Result::Ok)
-        explainImport(reason, opened == Result::IoError && !jpeg.isOpen() ? "cannot be opened" : headers.reason, false);
-    if (opened == Result::IoError && !jpeg.isOpen()) return JPG_IMPORT_NOT_JPEG;
+    ByteSource source;           // where the data is read
+    bool buffered = false;
+};
+
+// Reads the headers from a file or from memory: a JPG_IMPORT_* status, with
+// the reason when it is not OK.
+int32_t openInputOf(const JpegInput &in, const CallOptions &options, ImportInput &input, Refusal *reason) {
+    input.headers.acceptBuffered = options.acceptBuffered;
+    Result opened;
+    if (in.path != nullptr) {
+        opened = openJpeg(input.jpeg, in.path, input.owned, input.headers);
+        input.source = ByteSource::ofFile(input.jpeg.get());
+        if (opened == Result::IoError && !input.jpeg.isOpen()) {
+            explainImport(reason, "cannot be opened", false);
+            return JPG_IMPORT_NOT_JPEG;
+        }
+    } else {
+        opened = openJpegInMemory(in.data, in.size, input.source, input.owned, input.headers);
+    }
+    if (opened != Result::Ok) explainImport(reason, input.headers.reason, false);
     if (opened == Result::NotFormat) return JPG_IMPORT_NOT_JPEG;
     if (opened != Result::Ok) return JPG_IMPORT_REFUSED;
-    DecoderState &state = owned.state;
+    input.buffered = options.acceptBuffered && needsCoefficientBuffer(input.owned.state, input.headers);
+    if (!input.buffered || in.path == nullptr) return JPG_IMPORT_OK;
+    // Every block's coefficients come before the first row: the file is read
+    // whole and its headers again, from memory.
+    uint64_t size = 0;
+    if (!fileSize(input.jpeg.get(), size) || size > SIZE_MAX || !seekFile(input.jpeg.get(), 0)) {
+        explainImport(reason, "the file cannot be read", false);
+        return JPG_IMPORT_REFUSED;
+    }
+    input.whole.resize(static_cast<size_t>(size));
+    for (size_t done = 0; done < input.whole.size();) {
+        const UINT n = static_cast<UINT>(std::min<size_t>(input.whole.size() - done, 1u << 20));
+        if (_lread(input.jpeg.get(), input.whole.data() + done, n) != n) {
+            explainImport(reason, "the file cannot be read", false);
+            return JPG_IMPORT_REFUSED;
+        }
+        done += n;
+    }
+    input.jpeg.close();
+    freeDecoderTables(&input.owned.state);
+    input.headers = HeaderFacts{};
+    input.headers.acceptBuffered = true;
+    if (openJpegInMemory(input.whole.data(), input.whole.size(), input.source, input.owned, input.headers) != Result::Ok) {
+        explainImport(reason, input.headers.reason, false);
+        return JPG_IMPORT_REFUSED;
+    }
+    return JPG_IMPORT_OK;
+}
+
+int32_t importJpeg(const JpegInput &in, const ImportTarget &target, const CallOptions &options, OpenFile &stream,
+                   Refusal *reason) {
+    ImportInput input;
+    if (const int32_t status = openInputOf(in, options, input, reason); status != JPG_IMPORT_OK) return status;
+    DecoderState &state = input.owned.state;
 
     // A file is made beside its destination and moved into place at the
     // end; a stream is written as it goes.
@@ -186,21 +262,27 @@ int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallO
         explainImport(reason, notWritten, true);
         return JPG_IMPORT_REFUSED;
     }
-    ByteSource source = ByteSource::ofFile(jpeg.get());
     DecodeRequest request;
     request.options = options;
-    const Result decoded = decodeImage(source, writer, &state, headers, request);
+    Result decoded;
+    std::string why;
+    if (input.buffered)
+        decoded = decodeFromCoefficients(input.source, input.owned, input.headers, CoefficientLimits{}, writer, request,
+                                         why);
+    else
+        decoded = decodeImage(input.source, writer, &state, input.headers, request);
     if (decoded != Result::Ok && decoded != Result::Damaged) {
         explainImport(reason,
                       decoded == Result::WriteFailed ? notWritten
                       : decoded == Result::NoMemory  ? "out of memory"
+                      : !why.empty()                 ? why
                                                      : "the file cannot be read",
                       decoded == Result::WriteFailed);
         return JPG_IMPORT_REFUSED;
     }
     // Closed first, so that the BMP may replace the JPEG file itself (Windows
     // does not replace a file that is open).
-    jpeg.close();
+    input.jpeg.close();
     if (toStream ? !stream.close() : !file.commit()) {
         explainImport(reason, toStream ? notWritten : file.explain(), true);
         return JPG_IMPORT_REFUSED;
@@ -210,24 +292,32 @@ int32_t importJpeg(const char *jpegPath, const ImportTarget &target, const CallO
 
 }  // namespace
 
-int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options,
+int32_t importJpegFile(const JpegInput &input, const ImportTarget &target, const CallOptions &options,
                        Refusal *reason) {
     // The stream is the import's from the start, whatever happens.
     OpenFile stream(target.path == nullptr ? target.stream : HFILE_ERROR);
     try {
         if (target.path == nullptr && target.stream == HFILE_ERROR) return JPG_IMPORT_REFUSED;
-        return importJpeg(jpegPath, target, options, stream, reason);
+        return importJpeg(input, target, options, stream, reason);
     } catch (...) {
         explainImport(reason, "out of memory", false);
         return JPG_IMPORT_REFUSED;
     }
 }
 
+int32_t importJpegFile(const char *jpegPath, const ImportTarget &target, const CallOptions &options, Refusal *reason) {
+    JpegInput input;
+    input.path = jpegPath;
+    return importJpegFile(input, target, options, reason);
+}
+
 int32_t importJpegFile(const char *jpegPath, const char *bmpPath, const CallOptions &options) {
     if (bmpPath == nullptr) return JPG_IMPORT_REFUSED;
     ImportTarget target;
     target.path = bmpPath;
-    return importJpegFile(jpegPath, target, options);
+    JpegInput input;
+    input.path = jpegPath;
+    return importJpegFile(input, target, options);
 }
 
 }  // namespace jpg

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <string>
+#include <vector>
 
 #include "decoder/decoder_internal.h"
 #include "encoder/encoder_state.h"
@@ -39,20 +40,37 @@ Outcome refused(const Refusal &refusal, const std::string &input, const std::str
     return failed(refusal.aboutOutput ? output : input, refusal.reason);
 }
 
-Outcome importOne(const JpgToolConversion &c, const CallOptions &options) {
+// Reads what is left of an open file into memory; false when a read failed.
+bool readWhole(HFILE file, std::vector<uint8_t> &bytes) {
+    constexpr UINT kChunk = 1u << 20;
+    for (;;) {
+        const size_t at = bytes.size();
+        bytes.resize(at + kChunk);
+        const UINT got = _lread(file, bytes.data() + at, kChunk);
+        if (got == HFILE_ERROR_COUNT) return false;
+        bytes.resize(at + got);
+        if (got == 0) return true;
+    }
+}
+
+Outcome importOne(const JpgToolConversion &c, const CallOptions &toolOptions) {
     const bool fromStream = isStream(c.input), toStream = isStream(c.output);
     const std::string inName = fromStream ? kStandardInput : c.input;
     const std::string outName = toStream ? kStandardOutput : c.output;
-    std::string input = c.input;
-    TemporaryFile copy;
+    // Tools decode every kind of file the codec does.
+    CallOptions options = toolOptions;
+    options.acceptBuffered = true;
+    JpegInput input;
+    std::vector<uint8_t> bytes;
     if (fromStream) {
-        // The decoder learns the size of the data before it: standard input
-        // goes to a temporary file first.
+        // A JPEG file is small beside its picture: standard input is read
+        // into memory and decoded in place.
         OpenFile in(openStandardStream(0));
-        if (!in.isOpen() || !copy.createIn(temporaryDirectory(), "jpg-stream-", &options.files.watch) ||
-            !copyToEnd(in.get(), copy.get()) || !copy.close())
-            return failed(kStandardInput, "cannot be copied to a temporary file in " + temporaryDirectory());
-        input = copy.path();
+        if (!in.isOpen() || !readWhole(in.get(), bytes)) return failed(kStandardInput, "cannot be read");
+        input.data = bytes.data();
+        input.size = bytes.size();
+    } else {
+        input.path = c.input;
     }
     ImportTarget target;
     target.format = c.netpbm != 0 || (!toStream && isNetpbmName(c.output)) ? PictureFormat::Netpbm : PictureFormat::Bmp;
@@ -63,7 +81,7 @@ Outcome importOne(const JpgToolConversion &c, const CallOptions &options) {
         target.path = c.output;
     }
     Refusal refusal;
-    const int32_t status = importJpegFile(input.c_str(), target, options, &refusal);
+    const int32_t status = importJpegFile(input, target, options, &refusal);
     switch (status) {
         case JPG_IMPORT_OK: return {};
         case JPG_IMPORT_DAMAGED:
