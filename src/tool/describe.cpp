@@ -47,10 +47,10 @@ const char *frameKind(int code) {
     switch (code) {
         case marker::kSof0: return "baseline sequential Huffman";
         case marker::kSof1: return "extended sequential Huffman";
-        case marker::kSof2: return "progressive Huffman, not supported";
+        case marker::kSof2: return "progressive Huffman";
         case marker::kSof3: return "lossless Huffman, not supported";
-        case marker::kSof9: return "extended sequential arithmetic, not supported";
-        case marker::kSof10: return "progressive arithmetic, not supported";
+        case marker::kSof9: return "extended sequential arithmetic";
+        case marker::kSof10: return "progressive arithmetic";
         case marker::kSof11: return "lossless arithmetic, not supported";
         default:
             return code >= marker::kSof5 && code <= marker::kSof7 ? "differential Huffman, not supported"
@@ -69,13 +69,20 @@ struct Component {
     int id, h, v, tq, td = -1, ta = -1;
 };
 
+// A scan: its header's fields and the entropy-coded data after it.
+struct Scan {
+    int components = 0;
+    int ss = 0, se = 63, ah = 0, al = 0;
+    long dataStart = 0, dataBytes = 0;
+};
+
 struct JpegFacts {
     std::vector<Segment> segments;
+    std::vector<Scan> scans;
     int frameCode = -1, precision = 0, width = 0, height = 0;
     std::vector<Component> components;
     std::string quantTables, huffmanTables;
     long restartInterval = -1;
-    long dataStart = -1, dataBytes = 0;
     bool endsWithEoi = false;
     std::string problem;  // the walk stopped early
 };
@@ -135,6 +142,16 @@ void describeSegment(JpegFacts &facts, Segment &seg, const std::vector<uint8_t> 
         seg.note = std::to_string(facts.restartInterval) + " MCUs";
     } else if (code == marker::kSos && n >= 1) {
         seg.note = std::to_string(b[0]) + " components";
+        Scan scan;
+        scan.components = b[0];
+        if (n >= 1 + 2 * size_t{b[0]} + 3) {
+            const uint8_t *tail = b.data() + 1 + 2 * b[0];
+            scan.ss = tail[0];
+            scan.se = tail[1];
+            scan.ah = tail[2] >> 4;
+            scan.al = tail[2] & 15;
+        }
+        facts.scans.push_back(scan);
         for (size_t j = 0; j < b[0] && 2 + 2 * j < n; ++j)
             for (Component &c : facts.components)
                 if (c.id == b[1 + 2 * j] && c.td < 0) {
@@ -154,27 +171,35 @@ void describeSegment(JpegFacts &facts, Segment &seg, const std::vector<uint8_t> 
     }
 }
 
-// Walks the marker segments up to the first scan header, then the
-// entropy-coded data up to the next marker that is not a restart marker.
+// Walks the marker segments and, after each scan header, the entropy-coded
+// data up to the next marker that is not a restart marker; until EOI or the
+// end of the file.
 JpegFacts walkJpeg(std::FILE *f) {
     JpegFacts facts;
     Reader r(f, 2);  // just after FF D8
     facts.segments.push_back({0, marker::kSoi, -1, ""});
     std::vector<uint8_t> body;
+    int pending = -1;  // a marker code met at the end of a scan's data
     for (;;) {
-        int c;
-        while ((c = r.byte()) != EOF && c != marker::kPrefix) {
+        int c = pending;
+        pending = -1;
+        if (c < 0) {
+            while ((c = r.byte()) != EOF && c != marker::kPrefix) {
+            }
+            while (c == marker::kPrefix) c = r.byte();
+            if (c == EOF) {
+                if (facts.scans.empty()) facts.problem = "the file ends before the image data";
+                return facts;
+            }
+            if (c == marker::kStuffed) continue;
         }
-        while (c == marker::kPrefix) c = r.byte();
-        if (c == EOF) {
-            facts.problem = "the file ends before the image data";
-            return facts;
-        }
-        if (c == marker::kStuffed) continue;
         Segment seg{r.pos() - 2, c, -1, ""};
         if (c == marker::kEoi || c == marker::kTem || marker::isRestartMarker(c)) {
             facts.segments.push_back(seg);
-            if (c == marker::kEoi) return facts;
+            if (c == marker::kEoi) {
+                facts.endsWithEoi = true;
+                return facts;
+            }
             continue;
         }
         const int hi = r.byte(), lo = r.byte();
@@ -191,25 +216,29 @@ JpegFacts walkJpeg(std::FILE *f) {
         }
         describeSegment(facts, seg, body);
         facts.segments.push_back(seg);
-        if (c == marker::kSos) break;
-    }
-    // The entropy-coded data: up to the first marker other than RSTn.
-    facts.dataStart = r.pos();
-    for (;;) {
-        int c = r.byte();
-        if (c == EOF) break;
-        if (c != marker::kPrefix) continue;
-        while ((c = r.byte()) == marker::kPrefix) {
+        if (c != marker::kSos || facts.scans.empty()) continue;
+        // The scan's entropy-coded data: up to the first marker other than RSTn.
+        Scan &scan = facts.scans.back();
+        scan.dataStart = r.pos();
+        for (;;) {
+            int d = r.byte();
+            if (d == EOF) {
+                scan.dataBytes = r.pos() - scan.dataStart;
+                return facts;
+            }
+            if (d != marker::kPrefix) continue;
+            while ((d = r.byte()) == marker::kPrefix) {
+            }
+            if (d == EOF) {
+                scan.dataBytes = r.pos() - scan.dataStart;
+                return facts;
+            }
+            if (d == marker::kStuffed || marker::isRestartMarker(d)) continue;
+            scan.dataBytes = r.pos() - 2 - scan.dataStart;
+            pending = d;
+            break;
         }
-        if (c == EOF) break;
-        if (c == marker::kStuffed || marker::isRestartMarker(c)) continue;
-        facts.dataBytes = r.pos() - 2 - facts.dataStart;
-        facts.segments.push_back({r.pos() - 2, c, -1, ""});
-        facts.endsWithEoi = c == marker::kEoi;
-        return facts;
     }
-    facts.dataBytes = r.pos() - facts.dataStart;
-    return facts;
 }
 
 int describeJpeg(const char *path, std::FILE *f, std::FILE *out) {
@@ -241,21 +270,40 @@ int describeJpeg(const char *path, std::FILE *f, std::FILE *out) {
         if (!s.note.empty()) std::fprintf(out, " %s", s.note.c_str());
         std::fprintf(out, "\n");
     }
-    if (facts.dataStart >= 0)
-        std::fprintf(out, "  entropy-coded data: offset %ld, %ld bytes, %s\n", facts.dataStart, facts.dataBytes,
-                     facts.endsWithEoi ? "followed by EOI" : "not followed by EOI");
+    if (facts.scans.size() == 1) {
+        std::fprintf(out, "  entropy-coded data: offset %ld, %ld bytes, %s\n", facts.scans[0].dataStart,
+                     facts.scans[0].dataBytes, facts.endsWithEoi ? "followed by EOI" : "not followed by EOI");
+    } else if (!facts.scans.empty()) {
+        std::fprintf(out, "  scans: %zu, %s\n", facts.scans.size(),
+                     facts.endsWithEoi ? "the last followed by EOI" : "the last not followed by EOI");
+        for (size_t i = 0; i < facts.scans.size(); ++i) {
+            const Scan &sc = facts.scans[i];
+            std::fprintf(out, "    scan %zu: %d component%s, coefficients %d-%d, bits %d/%d, data at %ld, %ld bytes\n",
+                         i + 1, sc.components, sc.components == 1 ? "" : "s", sc.ss, sc.se, sc.ah, sc.al,
+                         sc.dataStart, sc.dataBytes);
+        }
+    }
 
-    // What the decoder makes of the headers: the import's own checks.
+    // What the decoders make of the headers: the import's own checks, and
+    // those of jpgtool and the codec API, which take every kind of file.
     OpenFile jpeg;
     OwnedDecoderState owned;
     HeaderFacts headers;
-    if (openJpeg(jpeg, path, owned, headers) == Result::Ok) {
-        const ColourSpace space = headers.colourSpace;
-        std::fprintf(out, "  decoder: accepted, colours %s (%s)\n",
+    const Result imported = openJpeg(jpeg, path, owned, headers);
+    OpenFile again;
+    OwnedDecoderState ownedAll;
+    HeaderFacts all;
+    all.acceptBuffered = true;
+    const bool everyKind = imported != Result::Ok && openJpeg(again, path, ownedAll, all) == Result::Ok;
+    const HeaderFacts &accepted = imported == Result::Ok ? headers : all;
+    if (imported == Result::Ok || everyKind) {
+        const ColourSpace space = accepted.colourSpace;
+        std::fprintf(out, "  decoder: accepted%s, colours %s (%s)\n", everyKind ? " by jpgtool and the codec API" : "",
                      space == ColourSpace::Grey    ? "grey"
                      : space == ColourSpace::YCbCr ? "YCbCr"
                                                    : "RGB",
-                     headers.colourReason != nullptr ? headers.colourReason : "");
+                     accepted.colourReason != nullptr ? accepted.colourReason : "");
+        if (everyKind) std::fprintf(out, "  iImportJPG: refuses it: %s\n", headers.reason);
     } else {
         std::fprintf(out, "  decoder: refused: %s\n", headers.reason);
     }
