@@ -8,6 +8,7 @@
 #include "decoder_test_util.h"
 #include "differential.h"
 #include "jpg.h"
+#include "jpg_codec.h"
 #include "test_util.h"
 
 namespace differential {
@@ -39,12 +40,84 @@ Outcome importWith(const std::string &jpeg, const std::string &out, jpg::CallOpt
     return o;
 }
 
+// jpgDecode of the file under an option set, at a scale, in a format.
+Outcome decodeWith(const Bytes &jpeg, const jpg::CallOptions &options, int32_t scale, int32_t format) {
+    JpgDecodeSettings settings;
+    jpgDefaultDecodeSettings(&settings);
+    settings.scale = scale;
+    settings.format = format;
+    settings.threads = static_cast<int32_t>(options.threads);
+    settings.kernels = options.kernels == jpg::KernelSet::Reference ? JPG_KERNELS_REFERENCE
+                       : options.kernels == jpg::KernelSet::Plain   ? JPG_KERNELS_PLAIN
+                       : options.kernels == jpg::KernelSet::Sse2    ? JPG_KERNELS_SSE2
+                                                                    : JPG_KERNELS_AVX2;
+    Outcome o;
+    JpgInfo info{};
+    info.size = sizeof info;
+    if (jpgReadInfo(jpeg.data(), jpeg.size(), &info, nullptr) != JPG_OK || !info.decodable) return o;
+    uint32_t width = 0, height = 0;
+    jpgScaledSize(&info, scale, &width, &height);
+    const size_t bytes = format == JPG_FORMAT_GREY ? 1 : format == JPG_FORMAT_RGBA || format == JPG_FORMAT_BGRA ? 4 : 3;
+    if (uint64_t{width} * height * bytes > (uint64_t{1} << 28)) return o;
+    o.bmp.assign(size_t{width} * height * bytes, 0xA5);
+    o.status = jpgDecode(jpeg.data(), jpeg.size(), &settings, o.bmp.data(), width * bytes, o.bmp.size(), nullptr);
+    if (o.status < 0) o.bmp.clear();
+    return o;
+}
+
+// The import's BMP rows (top first), without their padding.
+Bytes bmpRows(const Bytes &bmp) {
+    if (bmp.size() < 54) return {};
+    const uint32_t offset = bmp[10] | bmp[11] << 8 | bmp[12] << 16 | uint32_t(bmp[13]) << 24;
+    const uint32_t width = bmp[18] | bmp[19] << 8 | bmp[20] << 16 | uint32_t(bmp[21]) << 24;
+    const uint32_t height = bmp[22] | bmp[23] << 8 | bmp[24] << 16 | uint32_t(bmp[25]) << 24;
+    const uint32_t bytes = bmp[28] / 8u;
+    const size_t stride = (size_t{width} * bytes + 3) & ~size_t{3};
+    Bytes rows;
+    for (uint32_t y = 0; y < height && offset + (y + 1) * stride <= bmp.size(); ++y)
+        rows.insert(rows.end(), bmp.begin() + offset + y * stride, bmp.begin() + offset + y * stride + width * bytes);
+    return rows;
+}
+
+// The codec API's decodes of the file: at full size in the import's own
+// form (B, G, R, or grey) the import's rows and status, under every option
+// set; at 1/2, 1/4 and 1/8 and in other formats, every set the same bytes.
+void checkDecodes(const std::string &path, const std::string &label, const Outcome &imported, Tally &tally) {
+    const Bytes jpeg = testutil::readFile(path);
+    const std::vector<jpg::CallOptions> sets = optionSets();
+    const bool grey = imported.bmp.size() > 28 && imported.bmp[28] == 8;
+    if (imported.status == JPG_IMPORT_OK || imported.status == JPG_IMPORT_DAMAGED) {
+        const Bytes rows = bmpRows(imported.bmp);
+        const int32_t status = imported.status == JPG_IMPORT_OK ? JPG_OK : JPG_WARNING;
+        for (const jpg::CallOptions &options : sets) {
+            ++tally.cases;
+            const Outcome decoded = decodeWith(jpeg, options, 1, grey ? JPG_FORMAT_GREY : JPG_FORMAT_BGR);
+            if (decoded.status != status || decoded.bmp != rows)
+                tally.fail("decode of " + label + " under " + describe(options) + ": status " +
+                           std::to_string(decoded.status) + ", not the import's " + std::to_string(imported.status) +
+                           (decoded.bmp != rows ? ", other pixels" : ""));
+        }
+    }
+    for (const int32_t scale : {1, 2, 4, 8}) {
+        const int32_t format = scale == 1 ? JPG_FORMAT_RGBA : scale == 8 ? JPG_FORMAT_GREY : JPG_FORMAT_RGB;
+        const Outcome reference = decodeWith(jpeg, sets.front(), scale, format);
+        tally.note("decode " + label + " 1/" + std::to_string(scale), reference.status, reference.bmp);
+        for (size_t i = 1; i < sets.size(); ++i) {
+            ++tally.cases;
+            if (!(decodeWith(jpeg, sets[i], scale, format) == reference))
+                tally.fail("decode of " + label + " at 1/" + std::to_string(scale) + " under " + describe(sets[i]) +
+                           " differs from " + describe(sets.front()));
+        }
+    }
+}
+
 void checkOne(const std::string &jpeg, const std::string &label, const testutil::TempDir &dir, Tally &tally,
               std::initializer_list<Form> forms = {Form::TopFirst}) {
     const std::string out = dir.file("out.bmp");
     const std::vector<jpg::CallOptions> sets = optionSets();
     for (const Form form : forms) {
         const Outcome reference = importWith(jpeg, out, sets.front(), form);
+        if (form == Form::TopFirst) checkDecodes(jpeg, label, reference, tally);
         tally.note("import " + label + " form " + std::to_string(int(form)), reference.status, reference.bmp);
         for (size_t i = 1; i < sets.size(); ++i) {
             ++tally.cases;
