@@ -1,7 +1,8 @@
 // The coefficient decoder against the baseline decoder: a file that
 // jpegtran transcodes without loss (progressive, arithmetic-coded, several
 // sequential scans, unusual scripts, restart markers) holds the same
-// quantised coefficients as its baseline original. Then damaged, hostile
+// quantised coefficients as its baseline original, and the codec API makes
+// the same pictures of both at every scale and in every format. Then damaged, hostile
 // and invalid files: statuses, limits and held blocks.
 #include <gtest/gtest.h>
 
@@ -13,6 +14,7 @@
 #include "decoder/coefficient_decoder.h"
 #include "decoder/decoder_state.h"
 #include "decoder_test_util.h"
+#include "jpg_codec.h"
 #include "base/markers.h"
 #include "base/scan_geometry.h"
 
@@ -231,18 +233,52 @@ std::vector<Transcoding> transcodings(bool grey, bool all) {
             {"-restart 1B", grey ? kSequentialGrey : kSequentialColour}};
 }
 
+// The codec API's pictures of a file at every scale and in every format
+// (jpgDecode, the threads and kernels it chooses): status, then pixels.
+std::vector<Bytes> pictures(const Bytes &jpeg) {
+    std::vector<Bytes> out;
+    JpgInfo info{};
+    info.size = sizeof info;
+    if (jpgReadInfo(jpeg.data(), jpeg.size(), &info, nullptr) != JPG_OK) return out;
+    for (const int32_t scale : {1, 2, 4, 8}) {
+        for (const int32_t format :
+             {JPG_FORMAT_GREY, JPG_FORMAT_RGB, JPG_FORMAT_BGR, JPG_FORMAT_RGBA, JPG_FORMAT_BGRA}) {
+            JpgDecodeSettings settings;
+            jpgDefaultDecodeSettings(&settings);
+            settings.scale = scale;
+            settings.format = format;
+            uint32_t width = 0, height = 0;
+            jpgScaledSize(&info, scale, &width, &height);
+            const size_t bytes = format == JPG_FORMAT_GREY ? 1 : format >= JPG_FORMAT_RGBA ? 4 : 3;
+            Bytes pixels(size_t{width} * height * bytes + 1);
+            const int32_t status =
+                jpgDecode(jpeg.data(), jpeg.size(), &settings, pixels.data(), width * bytes, pixels.size(), nullptr);
+            pixels.back() = static_cast<uint8_t>(status);
+            out.push_back(std::move(pixels));
+        }
+    }
+    return out;
+}
+
 // Compares the engine's decode of each transcoding of `original` with the
-// baseline decode of the original.
+// baseline decode of the original, and the codec API's pictures of both.
 void checkTranscodings(const testutil::TempDir &dir, const Bytes &original, const std::vector<Transcoding> &list,
                        const std::string &label, int &compared) {
     bool damaged = false;
     const Coefficients expected = baselineDecode(original, damaged);
     ASSERT_EQ(expected.result, Result::Ok) << label;
     ASSERT_FALSE(damaged) << label;
+    const std::vector<Bytes> originalPictures = pictures(original);
+    ASSERT_EQ(originalPictures.size(), 20u) << label;
     const std::vector<Bytes> files = transcode(dir, original, list);
     for (size_t i = 0; i < list.size(); ++i) {
         ASSERT_FALSE(files[i].empty()) << label << ": " << list[i].label() << " failed";
         expectSameCoefficients(expected, engineDecode(files[i]), label + ", " + list[i].label());
+        const std::vector<Bytes> transcoded = pictures(files[i]);
+        for (size_t p = 0; p < originalPictures.size(); ++p)
+            EXPECT_TRUE(p < transcoded.size() && transcoded[p] == originalPictures[p])
+                << label << ", " << list[i].label() << ": picture " << p << " (scale 1/" << (1 << (p / 5))
+                << ", format " << p % 5 + 1 << ")";
         ++compared;
     }
 }

@@ -12,6 +12,7 @@
 #include "base/gdi.h"
 #include "jpg.h"
 #include "jpg_canvas.h"
+#include "jpg_codec.h"
 #include "test_util.h"
 
 using jpg::faults::Op;
@@ -371,4 +372,40 @@ TEST(Robustness, AllExportsRunConcurrently) {
     }
     for (auto &th : threads) th.join();
     for (int t = 0; t < kThreads; ++t) EXPECT_EQ(mismatches[t], 0) << "thread " << t;
+}
+
+// jpgDecode of a baseline file (on one thread and two) and of a progressive
+// one at 1/2 under failing memory: JPG_ERR_NO_MEMORY, or the whole picture;
+// nothing stays held.
+TEST(Robustness, MemoryDecodeSurvivesEveryFailedAllocation) {
+    Files f;
+    const Bytes baseline = testutil::readFile(f.jpeg);
+    std::vector<Bytes> files = {baseline};
+    if (testutil::haveProgram("jpegtran")) {
+        ASSERT_EQ(testutil::run("jpegtran -progressive -outfile " + f.dir.file("p.jpg") + " " + f.jpeg), 0);
+        files.push_back(testutil::readFile(f.dir.file("p.jpg")));
+        std::remove(f.dir.file("p.jpg").c_str());
+    }
+    for (const Bytes &jpeg : files) {
+        for (const int32_t scale : {1, 2}) {
+            for (const int32_t threads : {1, 2}) {
+                JpgDecodeSettings settings;
+                jpgDefaultDecodeSettings(&settings);
+                settings.scale = scale;
+                settings.threads = threads;
+                const size_t width = (37 + scale - 1) / scale, height = (21 + scale - 1) / scale;
+                Bytes expected(width * height * 3), pixels(width * height * 3);
+                ASSERT_EQ(jpgDecode(jpeg.data(), jpeg.size(), &settings, expected.data(), width * 3, expected.size(),
+                                    nullptr),
+                          JPG_OK);
+                const auto decode = [&] {
+                    const int32_t r =
+                        jpgDecode(jpeg.data(), jpeg.size(), &settings, pixels.data(), width * 3, pixels.size(), nullptr);
+                    return r == JPG_ERR_NO_MEMORY ? 1 : r;
+                };
+                failEveryOperation(f.dir, {decode, "", JPG_OK, [&] { return pixels == expected; },
+                                           [](Op op, int) { return op == Op::Alloc ? 1 : -1; }});
+            }
+        }
+    }
 }
