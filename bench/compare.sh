@@ -17,4 +17,4 @@ for tool in cjpeg djpeg python3 /usr/bin/time; do
 done
 scratch=$(mktemp -d "${TMPDIR:-$([ -w /dev/shm ] && echo /dev/shm || echo /tmp)}/jpgbench-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-exec python3 bench/compare.py "$PWD/build-bench" "$scratch" "$runs" "$which"
+python3 bench/compare.py "$PWD/build-bench" "$scratch" "$runs" "$which"

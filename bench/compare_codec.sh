@@ -18,4 +18,4 @@ for tool in tjbench cjpeg jpegtran python3; do
 done
 scratch=$(mktemp -d "${TMPDIR:-$([ -w /dev/shm ] && echo /dev/shm || echo /tmp)}/jpgcodec-XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
-exec python3 bench/compare_codec.py "$PWD/build-bench" "$scratch" "$rounds" "$benchtime"
+python3 bench/compare_codec.py "$PWD/build-bench" "$scratch" "$rounds" "$benchtime"

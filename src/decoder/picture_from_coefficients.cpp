@@ -1,5 +1,7 @@
 #include "decoder/picture_from_coefficients.h"
 
+#include <cstring>
+
 #include "base/standard_tables.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/import_pipeline.h"
@@ -38,16 +40,25 @@ void loadMcuRowDirect(DecodeContext &ctx, CoefficientRows &rows, BlockKinds &kin
     const CoefficientBuffer &buffer = *ctx.coefficients;
     forEachBlockOfRow(ctx, [&](const int16_t *zigzag, uint32_t c, size_t at) {
         const int32_t *table = buffer.quant[c];
+        // The block is all zero but its DC (as the transforms leave it): only
+        // the DC and the non-zero AC coefficients are written, four at a time
+        // passed over where they are all zero, as the Huffman decoder writes
+        // only the coefficients it decodes. The kind as that decoder notes
+        // it: an AC coefficient makes the block narrow, one beyond the limit
+        // wide, and then the DC too.
         int32_t *block = rows.rows[c] + 64 * at;
-        // The kind as the Huffman decoder notes it: an AC coefficient makes
-        // the block narrow, one beyond the limit wide, and then the DC too.
         uint8_t kind = kBlockDcOnly;
-        for (int k = 1; k < 64; ++k) {
-            const int32_t d = zigzag[k] * table[k];
-            block[kZigzag[k]] = d;
-            if (zigzag[k] == 0) continue;
-            if (kind == kBlockDcOnly) kind = kBlockNarrow;
-            if (beyondNarrow(d)) kind = kBlockWide;
+        for (int k = 0; k < 64; k += 4) {
+            uint64_t four;
+            std::memcpy(&four, zigzag + k, sizeof four);
+            if (four == 0) continue;
+            for (int j = k == 0 ? 1 : k; j < k + 4; ++j) {
+                if (zigzag[j] == 0) continue;
+                const int32_t d = zigzag[j] * table[j];
+                block[kZigzag[j]] = d;
+                if (kind == kBlockDcOnly) kind = kBlockNarrow;
+                if (beyondNarrow(d)) kind = kBlockWide;
+            }
         }
         block[0] = zigzag[0] * table[0];
         if (kind != kBlockDcOnly && beyondNarrow(block[0])) kind = kBlockWide;
