@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "jpg.h"
+#include "jpg_codec.h"
 #include "test_images.h"
 
 namespace {
@@ -741,6 +742,131 @@ void corpusGroup() {
 
 // =============================================================================
 
+// ---- The codec API (jpgcodec.dll beside JPG.dll) ------------------------------
+
+using CodecReadInfoFn = int32_t (*)(const void *, size_t, JpgInfo *, JpgError *);
+using CodecDefaultDecodeFn = void (*)(JpgDecodeSettings *);
+using CodecDecodeFn = int32_t (*)(const void *, size_t, const JpgDecodeSettings *, void *, size_t, size_t, JpgError *);
+using CodecDefaultEncodeFn = void (*)(JpgEncodeSettings *);
+using CodecEncodeFn = int32_t (*)(const void *, uint32_t, uint32_t, size_t, const JpgEncodeSettings *, void **,
+                                  size_t *, JpgError *);
+using CodecFreeFn = void (*)(void *);
+using CodecVersionFn = const char *(*)();
+
+std::string codecPath;
+
+// The import's BMP rows without their padding, top first.
+Bytes bmpRowsOf(const Bytes &bmp, uint32_t &width, uint32_t &height, uint32_t &channels) {
+    width = le32(bmp, 18);
+    height = le32(bmp, 22);
+    channels = le16(bmp, 28) / 8u;
+    const size_t stride = (size_t{width} * channels + 3) & ~size_t{3};
+    const size_t offset = le32(bmp, 10);
+    Bytes rows;
+    for (uint32_t y = 0; y < height && offset + (y + 1) * stride <= bmp.size(); ++y)
+        rows.insert(rows.end(), bmp.begin() + offset + y * stride, bmp.begin() + offset + y * stride + width * channels);
+    return rows;
+}
+
+// The codec API's differential check on Windows: jpgDecode makes the
+// import's rows and status, jpgEncode with a level the export's bytes,
+// under every kernel set and thread count.
+void codecGroup() {
+    HMODULE codec = LoadLibraryA(codecPath.c_str());
+    if (!CHECK_MSG(codec != nullptr, "LoadLibraryA(" + codecPath + ")")) return;
+    const auto fn = [codec](const char *name) { return reinterpret_cast<void *>(GetProcAddress(codec, name)); };
+    const auto readInfo = reinterpret_cast<CodecReadInfoFn>(fn("jpgReadInfo"));
+    const auto defaultDecode = reinterpret_cast<CodecDefaultDecodeFn>(fn("jpgDefaultDecodeSettings"));
+    const auto decode = reinterpret_cast<CodecDecodeFn>(fn("jpgDecode"));
+    const auto defaultEncode = reinterpret_cast<CodecDefaultEncodeFn>(fn("jpgDefaultEncodeSettings"));
+    const auto encode = reinterpret_cast<CodecEncodeFn>(fn("jpgEncode"));
+    const auto freeBlock = reinterpret_cast<CodecFreeFn>(fn("jpgFree"));
+    const auto version = reinterpret_cast<CodecVersionFn>(fn("jpgVersion"));
+    if (!CHECK(readInfo && defaultDecode && decode && defaultEncode && encode && freeBlock && version)) {
+        FreeLibrary(codec);
+        return;
+    }
+    note(std::string("jpgcodec ") + version());
+    int decodes = 0, encodes = 0;
+    const int32_t kernelSets[] = {JPG_KERNELS_REFERENCE, JPG_KERNELS_PLAIN, JPG_KERNELS_SSE2, JPG_KERNELS_AVX2};
+    std::vector<std::string> jpegs;
+    if (!fuzzDir.empty()) jpegs = filesOf(fuzzDir + "\\corpus\\import");
+    for (const std::string &file : jpegs) {
+        const std::string in = work("in.jpg"), out = work("out.bmp");
+        const Bytes jpeg = readFile(file);
+        writeFile(in, jpeg);
+        const int32_t imported = lib.importJpg(in.c_str(), out.c_str());
+        if (imported != 0 && imported != 3) {
+            deleteWorkFiles();
+            continue;
+        }
+        uint32_t width = 0, height = 0, channels = 0;
+        const Bytes rows = bmpRowsOf(readFile(out), width, height, channels);
+        deleteWorkFiles();
+        for (const int32_t kernels : kernelSets) {
+            for (const int32_t threads : {1, 2}) {
+                JpgDecodeSettings settings;
+                defaultDecode(&settings);
+                settings.format = channels == 1 ? JPG_FORMAT_GREY : JPG_FORMAT_BGR;
+                settings.kernels = kernels;
+                settings.threads = threads;
+                Bytes pixels(rows.size());
+                JpgError error;
+                const int32_t status = decode(jpeg.data(), jpeg.size(), &settings, pixels.data(), size_t{width} * channels,
+                                              pixels.size(), &error);
+                CHECK_MSG(status == (imported == 0 ? JPG_OK : JPG_WARNING) && pixels == rows,
+                          file + ": kernels " + std::to_string(kernels) + ", threads " + std::to_string(threads) +
+                              ": status " + std::to_string(status) + " " + error.message);
+                ++decodes;
+            }
+        }
+    }
+    for (const int channels : {1, 3}) {
+        for (const int size : {1, 37, 640}) {
+            const Picture picture = makePicture(size, size * 3 / 4 + 1, channels);
+            const std::string bmp = work("in.bmp"), jpg = work("out.jpg");
+            writeFile(bmp, bmpFile(picture, channels == 1 ? 8 : 24));
+            Bytes bgr = picture.pixels;
+            if (channels == 3)
+                for (size_t i = 0; i < bgr.size(); i += 3) std::swap(bgr[i], bgr[i + 2]);
+            for (const int level : {1, 3, 10}) {
+                const int layout = level == 3 ? 1 : 0;
+                CHECK_EQ(lib.exportJpg(bmp.c_str(), jpg.c_str(), layout, level), 0);
+                const Bytes exported = readFile(jpg);
+                for (const int32_t kernels : kernelSets) {
+                    for (const int32_t threads : {1, 2}) {
+                        JpgEncodeSettings settings;
+                        defaultEncode(&settings);
+                        settings.format = channels == 1 ? JPG_FORMAT_GREY : JPG_FORMAT_BGR;
+                        settings.useLevel = 1;
+                        settings.level = level;
+                        settings.previewLayout = layout;
+                        settings.kernels = kernels;
+                        settings.threads = threads;
+                        void *block = nullptr;
+                        size_t bytes = 0;
+                        JpgError error;
+                        const int32_t status = encode(bgr.data(), picture.width, picture.height,
+                                                      size_t{picture.width} * channels, &settings, &block, &bytes, &error);
+                        const auto *made = static_cast<const uint8_t *>(block);
+                        CHECK_MSG(status == JPG_OK && Bytes(made, made + bytes) == exported,
+                                  std::to_string(size) + " x " + std::to_string(channels) + " at level " +
+                                      std::to_string(level) + ": kernels " + std::to_string(kernels) + ", threads " +
+                                      std::to_string(threads) + ": " + error.message);
+                        freeBlock(block);
+                        ++encodes;
+                    }
+                }
+            }
+            deleteWorkFiles();
+        }
+    }
+    note(std::to_string(decodes) + " decodes equal to the import, " + std::to_string(encodes) +
+         " encodes equal to the export");
+    CHECK(decodes > 0 && encodes > 0);
+    FreeLibrary(codec);
+}
+
 struct Group {
     const char *name;
     const char *needs;
@@ -755,6 +881,7 @@ const Group kGroups[] = {
     {"preview", "preview reader (picture checks: encoder)", previewGroup},
     {"display", "display", displayGroup},
     {"corpus", "decoder, encoder, preview reader and display", corpusGroup},
+    {"codec", "codec API: jpgcodec.dll beside JPG.dll", codecGroup},
 };
 
 // Absolute Unix paths (as CTest passes them under Wine) name drive Z:.
@@ -779,6 +906,8 @@ int main(int argc, char **argv) {
         return 2;
     }
     const std::string dllPath = windowsPath(argv[1]);
+    const size_t slash = dllPath.find_last_of('\\');
+    codecPath = (slash == std::string::npos ? std::string() : dllPath.substr(0, slash + 1)) + "jpgcodec.dll";
     dataDir = windowsPath(argv[2]);
 
     char temp[MAX_PATH];
