@@ -25,8 +25,10 @@ if(TARGET jpg_tool)
 endif()
 install(FILES ${JPG_PUBLIC_HEADERS} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-install(TARGETS jpgtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/docs/jpgtool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+if(TARGET jpgtool)
+  install(TARGETS jpgtool RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${PROJECT_SOURCE_DIR}/docs/jpgtool.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
 
 # What the imported targets need from the consumer's system.
 set(JPG_CONFIG_DEPENDENCIES "")
