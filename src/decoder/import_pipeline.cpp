@@ -284,6 +284,9 @@ struct Slot {
 struct SlotRing {
     static constexpr uint32_t kSlots = 4;
     static constexpr uint64_t kSlotBytes = 512 * 1024;
+    // In memory no write waits for a slot: slots small enough that what the
+    // front end decodes is still in a cache when the back end takes it.
+    static constexpr uint64_t kMemorySlotBytes = 128 * 1024;
     // Pieces of a strip at most, and pixels a claim covers at least.
     static constexpr uint32_t kGroupsPerStrip = 8;
     static constexpr uint64_t kClaimPixels = 16384;
@@ -309,7 +312,8 @@ struct SlotRing {
         if (!empty.ok() || !filled.ok()) return false;
         const uint32_t perStrip = blockRowsPerStrip(context);
         const uint64_t stripAll = stripBytes + perStrip * BlockRowBuffers::rowBytes(context);
-        stripsPerSlot = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(kSlotBytes / stripAll, 1), strips));
+        const uint64_t slotBytes = out.toMemory ? kMemorySlotBytes : kSlotBytes;
+        stripsPerSlot = static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(slotBytes / stripAll, 1), strips));
         stripCount = strips;
         slotCount = (strips + stripsPerSlot - 1) / stripsPerSlot;
         // The columns of a one-component scan are split only where its
@@ -325,7 +329,8 @@ struct SlotRing {
         const uint64_t groupPixels = uint64_t{mcuWidth} * 8 * context.maxV * mcusPerGroup;
         piecesPerClaim = static_cast<uint32_t>(std::max<uint64_t>(1, kClaimPixels / groupPixels));
         for (Slot &slot : slots) {
-            if (!slot.rows.make({stripBytes, stripsPerSlot})) return false;
+            // Rows made in place in the caller's pixels need no block.
+            if (!(out.toMemory && out.inPlace) && !slot.rows.make({stripBytes, stripsPerSlot})) return false;
             if (!slot.blocks.make(context, kernels, stripsPerSlot * perStrip)) return false;
         }
         return work[0].make(context) && work[1].make(context);
@@ -409,7 +414,7 @@ struct SlotRing {
             if (failed) return;
             // A back end still busy with the slots before finds this one
             // made: its coefficients are at hand on this thread now.
-            if (!backEndIdle)
+            if (!backEndIdle && !ring->writer->toMemory)
                 while (ring->reconstructClaim(slot, ring->work[1])) {
                 }
         }
