@@ -28,22 +28,24 @@ struct Coder {
     testutil::TempDir dir;
     std::string path = dir.file("scan.bin");
     EncoderState state{};
+    ByteSink sink;
 
     explicit Coder(bool grey, uint32_t width = 16, uint32_t height = 8) {
         state.width = width;
         state.height = height;
-        state.jpegFile = _lcreat(path.c_str(), 0);
-        EXPECT_EQ(setupEncoderTables(&state, 30, grey ? 1 : 3), Result::Ok);
+        sink.toFile(_lcreat(path.c_str(), 0));
+        state.sink = &sink;
+        EXPECT_EQ(setupEncoderTables(&state, EncodeSettings{}, grey ? Sampling::Grey : Sampling::Ycc422), Result::Ok);
     }
     ~Coder() {
         releaseEncoderTables(&state);
-        if (state.jpegFile != HFILE_ERROR) _lclose(state.jpegFile);
+        if (sink.file != HFILE_ERROR) _lclose(sink.file);
     }
     // The whole file after finishScan.
     Bytes finished() {
         EXPECT_EQ(finishScan(&state), Result::Ok);
-        _lclose(state.jpegFile);
-        state.jpegFile = HFILE_ERROR;
+        _lclose(sink.file);
+        sink.file = HFILE_ERROR;
         return testutil::readFile(path);
     }
     // The coded bits after finishScan, without stuffed bytes and EOI.
@@ -113,7 +115,7 @@ TEST(ColourConvert, KnownColours) {
     const uint8_t pixels[] = {255, 255, 255, 0, 0, 0, 128, 128, 128, 0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 1};
     uint8_t planes[3][16] = {};
     uint8_t *full[3] = {planes[0], planes[1], planes[2]};
-    convertStripToPlanes(&c.state, pixels, 1, sizeof pixels, 3, full);
+    convertStripToPlanes(&c.state, pixels, 1, sizeof pixels, 3, false, full, nullptr);
     EXPECT_EQ(Bytes(planes[0], planes[0] + 7), (Bytes{255, 0, 128, 75, 149, 29, 0}));
     EXPECT_EQ(Bytes(planes[1], planes[1] + 7), (Bytes{128, 128, 128, 84, 44, 255, 127}));
     EXPECT_EQ(Bytes(planes[2], planes[2] + 7), (Bytes{128, 128, 128, 255, 20, 108, 128}));

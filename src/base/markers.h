@@ -35,6 +35,7 @@ constexpr uint8_t kDhp = 0xDE;
 constexpr uint8_t kExp = 0xDF;
 constexpr uint8_t kApp0 = 0xE0;        // JFIF
 constexpr uint8_t kApp1 = 0xE1;        // the preview segment of exported files
+constexpr uint8_t kApp2 = 0xE2;        // ICC profile chunks
 constexpr uint8_t kApp14 = 0xEE;       // Adobe: the colour transform of three components
 constexpr uint8_t kApp15 = 0xEF;
 constexpr uint8_t kCom = 0xFE;

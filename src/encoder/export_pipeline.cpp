@@ -1,13 +1,13 @@
-// The fast strip loop of iExportJPG: the same strips, planes and blocks as
+// The fast strip loop of the encoder: the same strips, planes and blocks as
 // the reference loop, with the fast kernels, the 64-bit bit writer and, for
 // larger pictures, two threads.
 //
 // A row slot holds one MCU row: its component planes and its coefficients.
-// The front end reads a strip and converts it into the slot's planes
-// (padding and averaging as the reference does). The row's transforms are
+// The front end takes a strip from the row source and converts it into the
+// slot's planes (padding and averaging as the reference does). The row's transforms are
 // then claimed a few MCUs at a time by whichever thread is free. The back
-// end adds every MCU's DC values to the preview, Huffman-codes the row and
-// writes the bytes. On one thread the steps alternate over a slot of its
+// end adds every MCU's DC values to the preview, Huffman-codes the row
+// (with its restart markers) and writes the bytes. On one thread the steps alternate over a slot of its
 // own; on two, the front end runs ahead by at most kQueuedRows slots, and
 // the back end transforms each row it comes to; when the front end finds no
 // free slot it helps with the oldest rows' transforms, so the transforms go
@@ -19,6 +19,7 @@
 #include "base/threads.h"
 #include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
+#include "encoder/row_source.h"
 
 namespace jpg {
 
@@ -31,7 +32,7 @@ struct CoefficientBlock {
     uint64_t nonzero;
 };
 
-// Bytes of entropy-coded data per file write.
+// Bytes of entropy-coded data per sink write.
 constexpr uint32_t kScanBufferBytes = 1u << 17;
 
 // Rows in flight between the two threads.
@@ -54,7 +55,7 @@ struct RowSlot {
 struct Pipeline {
     EncoderState *state = nullptr;
     const EncoderKernels *kernels = nullptr;
-    const StripSource *source = nullptr;
+    const RowSource *source = nullptr;
     ThumbnailGather *gather = nullptr;
     QuantReciprocals reciprocals[2];
     uint32_t paddedStripWidth = 0;
@@ -62,17 +63,23 @@ struct Pipeline {
     uint64_t planeBytes = 0;  // of one slot's component planes
     uint32_t nextRow = 0;
 
-    // The front end's own: a strip as read, the full-resolution planes of
-    // the averaged components.
-    LockedBlock<uint8_t> strip;
+    // The front end's own: the full-resolution planes of the averaged
+    // components, and two rows for the chroma a grey encode of a colour
+    // source does not keep.
     LockedBlock<uint8_t> wide[3];
+    LockedBlock<uint8_t> scratch;
     // The back end's own.
     LockedBlock<uint8_t> scanBuffer;
     ScanWriter writer;
     BlockCodes codes[4];  // per scan component
     int32_t predictors[4] = {};
+    uint32_t restartsToGo = 0;
+    uint32_t nextRestart = 0;
 
-    bool averaged(uint32_t i) const { return state->components[i].hSamp != state->maxH; }
+    bool averaged(uint32_t i) const {
+        const EncoderComponent &c = state->components[i];
+        return c.hSamp != state->maxH || c.vSamp != state->maxV;
+    }
 
     Result make() {
         const EncoderState &s = *state;
@@ -81,19 +88,20 @@ struct Pipeline {
             return Result::Unsupported;
         paddedStripWidth = roundUpWide(s.width, 8u * s.maxH);
         blocksPerRow = s.mcusPerRow * s.blocksPerMcu;
-        if (!strip.make({kStripHeight, source->rowStride})) return Result::NoMemory;
         planeBytes = 0;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
-            // Every component has vSamp 1; the only averaged layout is 2 x 1.
-            if (c.vSamp != s.maxV || (averaged(i) && s.maxH / c.hSamp != 2)) return Result::Unsupported;
-            if (averaged(i) && !wide[i].make({paddedStripWidth, kStripHeight})) return Result::NoMemory;
-            planeBytes += uint64_t{c.paddedWidth} * kStripHeight;
+            // The averaged layouts are 2 x 1 and 2 x 2.
+            if (averaged(i) && (s.maxH / c.hSamp != 2 || s.maxV / c.vSamp > 2)) return Result::Unsupported;
+            if (averaged(i) && !wide[i].make({paddedStripWidth, stripHeight(&s)})) return Result::NoMemory;
+            planeBytes += uint64_t{c.paddedWidth} * 8 * c.vSamp;
         }
+        if (s.colourMode == 1 && source->bytesPerPixel != 1 && !scratch.make({2, s.width})) return Result::NoMemory;
         if (!scanBuffer.make(kScanBufferBytes)) return Result::NoMemory;
         writer.buffer = scanBuffer.get();
         writer.capacity = kScanBufferBytes;
-        writer.file = s.jpegFile;
+        writer.sink = s.sink;
+        restartsToGo = s.restartInterval;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
             prepareBlockCodes(*s.dcCodes[c.dcSel & 1], *s.acCodes[c.acSel & 1], codes[i]);
@@ -104,29 +112,43 @@ struct Pipeline {
     // Front end: the next strip into the slot's planes.
     Result fillSlot(RowSlot &slot) {
         const EncoderState &s = *state;
+        const uint32_t height = stripHeight(&s);
         const uint32_t y = nextRow;
-        const uint32_t rows = s.height - y < kStripHeight ? s.height - y : kStripHeight;
-        nextRow += kStripHeight;
-        const Result r = source->read(source->context, strip.get(), rows);
+        const uint32_t rows = s.height - y < height ? s.height - y : height;
+        nextRow += height;
+        const uint8_t *src = nullptr;
+        size_t stride = 0;
+        const Result r = source->next(source->context, rows, src, stride);
         if (r != Result::Ok) return r;
         uint8_t *full[3] = {};
         for (uint32_t i = 0; i < s.scanComponents; ++i) full[i] = averaged(i) ? wide[i].get() : slot.planes[i];
-        const uint8_t *src = strip.get();
-        for (uint32_t row = 0; row < rows; ++row, src += source->rowStride) {
+        uint8_t *unused = scratch.get();
+        for (uint32_t row = 0; row < rows; ++row, src += stride) {
             const size_t at = size_t{row} * paddedStripWidth;
-            if (s.colourMode == 1)
+            if (source->bytesPerPixel == 1)
                 std::memcpy(full[0] + at, src, s.width);
+            else if (s.colourMode == 1)
+                kernels->rowToYcc(src, s.width, source->bytesPerPixel, source->redFirst, full[0] + at, unused,
+                                  unused + s.width);
             else
-                kernels->bgrToYccRow(src, s.width, source->bytesPerPixel, full[0] + at, full[1] + at, full[2] + at);
+                kernels->rowToYcc(src, s.width, source->bytesPerPixel, source->redFirst, full[0] + at, full[1] + at,
+                                  full[2] + at);
         }
-        const bool lastStrip = rows != kStripHeight || y + kStripHeight == s.height;
+        const bool lastStrip = rows != height || y + height == s.height;
         if (paddedStripWidth > s.width || lastStrip) padStripEdges(&s, paddedStripWidth, rows, full);
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             if (!averaged(i)) continue;
-            const uint32_t width = s.components[i].paddedWidth;
-            for (uint32_t row = 0; row < kStripHeight; ++row)
-                kernels->averagePairs(full[i] + size_t{row} * paddedStripWidth, slot.planes[i] + size_t{row} * width,
-                                      width);
+            const EncoderComponent &c = s.components[i];
+            const uint32_t width = c.paddedWidth;
+            for (uint32_t row = 0; row < 8u * c.vSamp; ++row) {
+                uint8_t *out = slot.planes[i] + size_t{row} * width;
+                if (c.vSamp == s.maxV) {
+                    kernels->averagePairs(full[i] + size_t{row} * paddedStripWidth, out, width);
+                } else {
+                    const uint8_t *top = full[i] + size_t{2 * row} * paddedStripWidth;
+                    kernels->averageSquares(top, top + paddedStripWidth, out, width);
+                }
+            }
         }
         return Result::Ok;
     }
@@ -162,18 +184,30 @@ struct Pipeline {
     void codeSlot(const RowSlot &slot) {
         const EncoderState &s = *state;
         const CoefficientBlock *block = slot.blocks;
-        for (uint32_t m = 0; m < s.mcusPerRow; ++m, block += s.blocksPerMcu) {
-            int32_t dc[4] = {};
-            for (uint32_t i = 0; i < 4 && i < s.blocksPerMcu; ++i) dc[i] = block[i].coefficients[0];
-            gatherMcuDc(gather, m, dc);
+        if (gather != nullptr) {
+            for (uint32_t m = 0; m < s.mcusPerRow; ++m, block += s.blocksPerMcu) {
+                int32_t dc[kMaxBlocksPerMcu] = {};
+                for (uint32_t i = 0; i < s.blocksPerMcu; ++i) dc[i] = block[i].coefficients[0];
+                gatherMcuDc(gather, m, dc);
+            }
+            endGatherRow(gather);
         }
-        endGatherRow(gather);
         block = slot.blocks;
-        for (uint32_t m = 0; m < s.mcusPerRow; ++m)
+        for (uint32_t m = 0; m < s.mcusPerRow; ++m) {
+            if (s.restartInterval != 0) {
+                if (restartsToGo == 0) {
+                    restartScanFast(writer, nextRestart);
+                    nextRestart = (nextRestart + 1) & 7;
+                    for (int32_t &p : predictors) p = 0;
+                    restartsToGo = s.restartInterval;
+                }
+                --restartsToGo;
+            }
             for (uint32_t b = 0; b < s.blocksPerMcu; ++b, ++block) {
                 const uint32_t c = s.mcuBlockComponent[b];
                 encodeBlockFast(writer, codes[c], block->coefficients, block->nonzero, predictors[c]);
             }
+        }
     }
 };
 
@@ -191,7 +225,7 @@ struct RowSlots {
             uint8_t *plane = planeStore.get() + n * p.planeBytes;
             for (uint32_t i = 0; i < s.scanComponents; ++i) {
                 slots[n].planes[i] = plane;
-                plane += size_t{s.components[i].paddedWidth} * kStripHeight;
+                plane += size_t{s.components[i].paddedWidth} * 8 * s.components[i].vSamp;
             }
             slots[n].blocks = blockStore.get() + size_t{n} * p.blocksPerRow;
         }
@@ -220,7 +254,7 @@ struct RowQueue {
                 p.shareTransforms(slot);
                 slot.transforms.waitUntilDone();
                 p.codeSlot(slot);
-                if (p.writer.failed) queue->writeFailed.store(true);
+                if (!p.writer.sink->ok()) queue->writeFailed.store(true);
             }
             const bool last = slot.last;
             queue->empty.post();
@@ -281,7 +315,7 @@ Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
         if (r != Result::Ok) return r;
         pipeline.transformMcus(slot, 0, pipeline.state->mcusPerRow);
         pipeline.codeSlot(slot);
-        if (pipeline.writer.failed) return Result::IoError;
+        if (!pipeline.writer.sink->ok()) return pipeline.writer.sink->failure;
     }
     return finishScanFast(pipeline.writer);
 }
@@ -298,21 +332,21 @@ Result runOnTwoThreads(Pipeline &pipeline, uint32_t strips, bool &started) {
     if (!started) return Result::Ok;
     const Result r = queue.fillRows(strips);
     coder.join();
+    if (!pipeline.writer.sink->ok()) return pipeline.writer.sink->failure;
     if (r != Result::Ok) return r;
-    if (pipeline.writer.failed) return Result::IoError;
     return finishScanFast(pipeline.writer);
 }
 
 }  // namespace
 
-Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const StripSource &source,
+Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const RowSource &source,
                       const EncoderKernels &kernels, uint32_t threads) {
     Pipeline pipeline;
     pipeline.state = state;
     pipeline.kernels = &kernels;
     pipeline.source = &source;
     pipeline.gather = gather;
-    const uint32_t strips = (state->height + kStripHeight - 1) / kStripHeight;
+    const uint32_t strips = ceilDiv(state->height, stripHeight(state));
     if (const Result r = pipeline.make(); r != Result::Ok) return r;
     if (threads > 1) {
         // Without the queue or a second thread the call runs on one thread.

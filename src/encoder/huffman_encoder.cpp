@@ -1,5 +1,6 @@
 // Sequential Huffman coding of one scan (ITU-T T.81, F.1.2) and the bit
-// writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
+// writer: byte stuffing, a 32,768-byte output buffer, restart markers, fill
+// bits and EOI.
 #include "base/bit_ops.h"
 #include "base/markers.h"
 #include "base/standard_tables.h"
@@ -21,15 +22,14 @@ inline int32_t magnitudeBits(int32_t v) {
 }
 
 void flushOutBuffer(EncoderState *state, uint32_t count) {
-    if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(state->outBuffer), count) != count)
-        state->writeFailed = true;
+    state->sink->write(state->outBuffer, count);
     state->outCount = 0;
 }
 
 // The end-of-image marker, after the last coded byte.
-bool writeEoi(HFILE file) {
+bool writeEoi(ByteSink &sink) {
     static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
-    return _lwrite(file, reinterpret_cast<LPCCH>(kEoi), 2) == 2;
+    return sink.write(kEoi, 2);
 }
 
 inline void storeByte(EncoderState *state, uint8_t byte) {
@@ -87,9 +87,32 @@ void encodeMcu(EncoderState *state, int32_t blocks[][64]) {
     }
 }
 
+namespace {
+
+// Completes the last byte with 1-bits, writes RSTn and resets the DC
+// predictions.
+void restartScan(EncoderState *state) {
+    putBits(state, 0x7F, 7);  // fill bits: at most 7 stay pending, and are dropped
+    state->bitBuffer = 0;
+    state->bitCount = 0;
+    storeByte(state, marker::kPrefix);
+    storeByte(state, static_cast<uint8_t>(marker::kRst0 + state->nextRestart));
+    state->nextRestart = (state->nextRestart + 1) & 7;
+    for (int32_t &p : state->dcPredictors) p = 0;
+}
+
+}  // namespace
+
 void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *const componentPlanes[]) {
     int32_t blockBuffer[kMaxBlocksPerMcu][64];
     for (uint32_t i = 0; i < state->mcusPerRow; ++i) {
+        if (state->restartInterval != 0) {
+            if (state->restartsToGo == 0) {
+                restartScan(state);
+                state->restartsToGo = state->restartInterval;
+            }
+            --state->restartsToGo;
+        }
         uint32_t blockNumber = 0;
         for (uint32_t j = 0; j < state->scanComponents; ++j) {
             const EncoderComponent &c = state->components[j];
@@ -101,8 +124,8 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
                                    blockBuffer[blockNumber++], table, c.paddedWidth);
         }
         if (gather != nullptr) {
-            int32_t dc[4] = {};
-            for (uint32_t b = 0; b < 4 && b < blockNumber; ++b) dc[b] = blockBuffer[b][0];
+            int32_t dc[kMaxBlocksPerMcu] = {};
+            for (uint32_t b = 0; b < blockNumber; ++b) dc[b] = blockBuffer[b][0];
             gatherMcuDc(gather, i, dc);
         }
         encodeMcu(state, blockBuffer);
@@ -112,8 +135,8 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
 Result finishScan(EncoderState *state) {
     putBits(state, 0x7F, 7);
     if (state->outCount != 0) flushOutBuffer(state, state->outCount);
-    if (!writeEoi(state->jpegFile)) state->writeFailed = true;
-    return state->writeFailed ? Result::IoError : Result::Ok;
+    writeEoi(*state->sink);
+    return state->sink->failure;
 }
 
 namespace {
@@ -128,7 +151,7 @@ inline uint32_t significantBits(uint32_t a) {
 }
 
 void writeBuffer(ScanWriter &w) {
-    if (w.used != 0 && _lwrite(w.file, reinterpret_cast<LPCCH>(w.buffer), w.used) != w.used) w.failed = true;
+    if (w.used != 0) w.sink->write(w.buffer, w.used);
     w.used = 0;
 }
 
@@ -212,26 +235,48 @@ void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t coeff
     if (last != 63) put(w, codes.acCode[0x00], codes.acLength[0x00]);
 }
 
-void flushScanWriter(ScanWriter &w) {
-    // Whole pending bytes, then the buffer.
+namespace {
+
+// Moves the whole pending bytes into the buffer, which has room for 16.
+void storePendingBytes(ScanWriter &w) {
     const uint32_t pending = static_cast<uint32_t>(64 - w.free);
-    uint32_t n = pending / 8;
-    if (w.capacity - w.used < 16) writeBuffer(w);
+    const uint32_t n = pending / 8;
     for (uint32_t i = 0; i < n; ++i) {
         const auto byte = static_cast<uint8_t>(w.bits >> (pending - 8 * (i + 1)));
         w.buffer[w.used++] = byte;
         if (byte == marker::kPrefix) w.buffer[w.used++] = marker::kStuffed;
     }
     w.free += static_cast<int32_t>(8 * n);
+}
+
+// Completes the last byte with 1-bits.
+void putFillBits(ScanWriter &w) {
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
+    if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);
+}
+
+}  // namespace
+
+void restartScanFast(ScanWriter &w, uint32_t n) {
+    putFillBits(w);
+    if (w.capacity - w.used < 18) writeBuffer(w);
+    storePendingBytes(w);
+    w.buffer[w.used++] = marker::kPrefix;
+    w.buffer[w.used++] = static_cast<uint8_t>(marker::kRst0 + n);
+}
+
+void flushScanWriter(ScanWriter &w) {
+    // Whole pending bytes, then the buffer.
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    storePendingBytes(w);
     writeBuffer(w);
 }
 
 Result finishScanFast(ScanWriter &w) {
-    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
-    if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);  // complete the byte with 1-bits
+    putFillBits(w);
     flushScanWriter(w);
-    if (!writeEoi(w.file)) w.failed = true;
-    return w.failed ? Result::IoError : Result::Ok;
+    writeEoi(*w.sink);
+    return w.sink->failure;
 }
 
 }  // namespace jpg
