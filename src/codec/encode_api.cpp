@@ -110,8 +110,11 @@ int32_t encode(const void *pixels, uint32_t width, uint32_t height, size_t pitch
     rows.height = height;
     const RowSource source{&PixelRows::next, &rows, bytes,
                            record.format == JPG_FORMAT_RGB || record.format == JPG_FORMAT_RGBA};
+    // Room for 4 bits a pixel at first (64 MB at most), which most pictures
+    // do not fill: the pages never written cost nothing.
     ByteSink sink;
-    sink.toMemory();
+    const uint64_t expected = uint64_t{width} * height / 2;
+    sink.toMemory(expected < (uint64_t{1} << 26) ? expected : uint64_t{1} << 26);
     switch (encodePicture(source, width, height, sink, settings, options)) {
     case Result::Ok: break;
     case Result::NoMemory: return report(error, JPG_ERR_NO_MEMORY, "out of memory");

@@ -8,8 +8,9 @@ namespace jpg {
 
 namespace {
 
-// The first block: enough for the headers and a small picture's scan.
-constexpr uint32_t kFirstCapacity = 1u << 16;
+constexpr uint32_t kLeastCapacity = 1u << 16;
+// A file's staging buffer: the bytes of one file write.
+constexpr uint32_t kStagingBytes = 1u << 17;
 
 // Makes room for `needed` bytes in all: the capacity doubles (at least to
 // `needed`), up to kMaxBlockBytes.
@@ -19,7 +20,7 @@ bool grow(ByteSink &sink, uint64_t needed) {
         sink.failure = Result::Unsupported;
         return false;
     }
-    uint64_t capacity = sink.capacity == 0 ? kFirstCapacity : 2 * uint64_t{sink.capacity};
+    uint64_t capacity = sink.capacity == 0 ? sink.firstCapacity : 2 * uint64_t{sink.capacity};
     if (capacity < needed) capacity = needed;
     if (capacity > kMaxBlockBytes) capacity = kMaxBlockBytes;
     LockedBlock<uint8_t> &larger = sink.blocks[1 - sink.current];
@@ -35,6 +36,13 @@ bool grow(ByteSink &sink, uint64_t needed) {
 }
 
 }  // namespace
+
+void ByteSink::toMemory(uint64_t expected) {
+    inMemory = true;
+    firstCapacity = static_cast<uint32_t>(expected < kLeastCapacity  ? kLeastCapacity
+                                          : expected > kMaxBlockBytes ? kMaxBlockBytes
+                                                                      : expected);
+}
 
 bool ByteSink::write(const void *bytes, uint32_t count) {
     if (!ok()) return false;
@@ -66,6 +74,31 @@ bool ByteSink::patch(uint32_t offset, const void *bytes, uint32_t count) {
         return false;
     }
     return true;
+}
+
+uint8_t *ByteSink::window(uint32_t least, uint32_t &room) {
+    room = 0;
+    if (!ok()) return nullptr;
+    if (inMemory) {
+        if (!grow(*this, size + least)) return nullptr;
+        room = static_cast<uint32_t>(capacity - size);
+        return blocks[current].get() + size;
+    }
+    if (!blocks[0] && !blocks[0].make(kStagingBytes)) {
+        failure = Result::NoMemory;
+        return nullptr;
+    }
+    room = kStagingBytes;
+    return blocks[0].get();
+}
+
+bool ByteSink::commit(uint32_t count) {
+    if (!ok()) return false;
+    if (inMemory) {
+        size += count;
+        return true;
+    }
+    return count == 0 || write(blocks[0].get(), count);
 }
 
 }  // namespace jpg

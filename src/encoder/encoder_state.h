@@ -240,16 +240,20 @@ void putBits(EncoderState *state, uint32_t value, int32_t count);
 // Fill bits, the last buffer, EOI.
 Result finishScan(EncoderState *state);
 
-// The fast coder: a 64-bit bit buffer, emptied eight bytes at a time into a
-// large output buffer. Its bytes are those of putBits and finishScan.
+// The fast coder: a 64-bit bit buffer, emptied eight bytes at a time into
+// the sink's window. Its bytes are those of putBits and finishScan.
 struct ScanWriter {
     uint64_t bits = 0;  // pending bits, right-aligned; bits above them are already out
     int32_t free = 64;  // bits still free in `bits`, 1..64
-    uint8_t *buffer = nullptr;
+    uint8_t *buffer = nullptr;  // the window
     uint32_t used = 0;
     uint32_t capacity = 0;  // at least 32
     ByteSink *sink = nullptr;
+    uint8_t spill[64];  // the window after the sink failed: its bytes are dropped
 };
+
+// Opens the writer's first window of `sink`.
+void startScanWriter(ScanWriter &writer, ByteSink &sink);
 
 // The codes of one component's DC and AC tables, code and length together.
 struct BlockCodes {
@@ -269,8 +273,6 @@ void encodeBlockFast(ScanWriter &writer, const BlockCodes &codes, const int16_t 
 // Completes the last byte with 1-bits and writes restart marker RSTn
 // (n = 0..7); the caller resets the DC predictions.
 void restartScanFast(ScanWriter &writer, uint32_t n);
-// Writes out the whole bytes the writer holds and its buffer.
-void flushScanWriter(ScanWriter &writer);
 // Fill bits, the buffer, EOI.
 Result finishScanFast(ScanWriter &writer);
 

@@ -32,9 +32,6 @@ struct CoefficientBlock {
     uint64_t nonzero;
 };
 
-// Bytes of entropy-coded data per sink write.
-constexpr uint32_t kScanBufferBytes = 1u << 17;
-
 // Rows in flight between the two threads.
 constexpr uint32_t kQueuedRows = 4;
 
@@ -59,7 +56,6 @@ struct Pipeline {
     ThumbnailGather *gather = nullptr;
     QuantReciprocals reciprocals[2];
     uint32_t paddedStripWidth = 0;
-    uint32_t blocksPerRow = 0;
     uint64_t planeBytes = 0;  // of one slot's component planes
     uint32_t nextRow = 0;
 
@@ -69,7 +65,6 @@ struct Pipeline {
     LockedBlock<uint8_t> wide[3];
     LockedBlock<uint8_t> scratch;
     // The back end's own.
-    LockedBlock<uint8_t> scanBuffer;
     ScanWriter writer;
     BlockCodes codes[4];  // per scan component
     int32_t predictors[4] = {};
@@ -87,7 +82,6 @@ struct Pipeline {
             !makeQuantReciprocals(s.quantTables[1], reciprocals[1]))
             return Result::Unsupported;
         paddedStripWidth = roundUpWide(s.width, 8u * s.maxH);
-        blocksPerRow = s.mcusPerRow * s.blocksPerMcu;
         planeBytes = 0;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
@@ -97,10 +91,8 @@ struct Pipeline {
             planeBytes += uint64_t{c.paddedWidth} * 8 * c.vSamp;
         }
         if (s.colourMode == 1 && source->bytesPerPixel != 1 && !scratch.make({2, s.width})) return Result::NoMemory;
-        if (!scanBuffer.make(kScanBufferBytes)) return Result::NoMemory;
-        writer.buffer = scanBuffer.get();
-        writer.capacity = kScanBufferBytes;
-        writer.sink = s.sink;
+        startScanWriter(writer, *s.sink);
+        if (!s.sink->ok()) return s.sink->failure;
         restartsToGo = s.restartInterval;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
@@ -153,11 +145,12 @@ struct Pipeline {
         return Result::Ok;
     }
 
-    // The blocks of MCUs [first, end) of the slot's row, in coding order.
-    void transformMcus(const RowSlot &slot, uint32_t first, uint32_t end) const {
+    // The blocks of MCUs [first, end) of the slot's row, in coding order,
+    // into `out` on (slot.blocks + first x blocksPerMcu for a whole row).
+    void transformMcus(const RowSlot &slot, uint32_t first, uint32_t end, CoefficientBlock *out) const {
         const EncoderState &s = *state;
+        CoefficientBlock *block = out;
         for (uint32_t m = first; m < end; ++m) {
-            CoefficientBlock *block = slot.blocks + size_t{m} * s.blocksPerMcu;
             for (uint32_t j = 0; j < s.scanComponents; ++j) {
                 const EncoderComponent &c = s.components[j];
                 const QuantReciprocals &table = reciprocals[c.quantSel & 1];
@@ -169,31 +162,34 @@ struct Pipeline {
             }
         }
     }
+    void transformRowPart(const RowSlot &slot, uint32_t first, uint32_t end) const {
+        transformMcus(slot, first, end, slot.blocks + size_t{first} * state->blocksPerMcu);
+    }
 
     // Transforms the slot's MCUs that are left to claim.
     void shareTransforms(RowSlot &slot) const {
         uint32_t first = 0, end = 0;
         while (slot.transforms.claim(first, end)) {
-            transformMcus(slot, first, end);
+            transformRowPart(slot, first, end);
             slot.transforms.finish(end - first);
         }
     }
 
-    // Back end: the preview's DC values and the Huffman codes of a row whose
-    // blocks are all transformed.
-    void codeSlot(const RowSlot &slot) {
+    // Back end: the preview's DC values and the Huffman codes of MCUs
+    // [first, end) of the current row, whose blocks are `blocks` on; then
+    // endRow at the end of the row.
+    void codeMcus(const CoefficientBlock *blocks, uint32_t first, uint32_t end) {
         const EncoderState &s = *state;
-        const CoefficientBlock *block = slot.blocks;
+        const CoefficientBlock *block = blocks;
         if (gather != nullptr) {
-            for (uint32_t m = 0; m < s.mcusPerRow; ++m, block += s.blocksPerMcu) {
+            for (uint32_t m = first; m < end; ++m, block += s.blocksPerMcu) {
                 int32_t dc[kMaxBlocksPerMcu] = {};
                 for (uint32_t i = 0; i < s.blocksPerMcu; ++i) dc[i] = block[i].coefficients[0];
                 gatherMcuDc(gather, m, dc);
             }
-            endGatherRow(gather);
         }
-        block = slot.blocks;
-        for (uint32_t m = 0; m < s.mcusPerRow; ++m) {
+        block = blocks;
+        for (uint32_t m = first; m < end; ++m) {
             if (s.restartInterval != 0) {
                 if (restartsToGo == 0) {
                     restartScanFast(writer, nextRestart);
@@ -209,17 +205,27 @@ struct Pipeline {
             }
         }
     }
+    void endRow() {
+        if (gather != nullptr) endGatherRow(gather);
+    }
+    // A row whose blocks are all transformed.
+    void codeSlot(const RowSlot &slot) {
+        codeMcus(slot.blocks, 0, state->mcusPerRow);
+        endRow();
+    }
 };
 
-// `count` row slots and their storage.
+// `count` row slots and their storage, with room for the blocks of
+// `blocksPerSlot` MCUs each.
 struct RowSlots {
     LockedBlock<uint8_t> planeStore;
     LockedBlock<CoefficientBlock> blockStore;
     RowSlot slots[kQueuedRows];
 
-    bool make(const Pipeline &p, uint32_t count) {
+    bool make(const Pipeline &p, uint32_t count, uint32_t mcusPerSlot) {
         const EncoderState &s = *p.state;
-        if (!planeStore.make({count, p.planeBytes}) || !blockStore.make({count, p.blocksPerRow, sizeof(CoefficientBlock)}))
+        const uint32_t blocksPerSlot = mcusPerSlot * s.blocksPerMcu;
+        if (!planeStore.make({count, p.planeBytes}) || !blockStore.make({count, blocksPerSlot, sizeof(CoefficientBlock)}))
             return false;
         for (uint32_t n = 0; n < count; ++n) {
             uint8_t *plane = planeStore.get() + n * p.planeBytes;
@@ -227,7 +233,7 @@ struct RowSlots {
                 slots[n].planes[i] = plane;
                 plane += size_t{s.components[i].paddedWidth} * 8 * s.components[i].vSamp;
             }
-            slots[n].blocks = blockStore.get() + size_t{n} * p.blocksPerRow;
+            slots[n].blocks = blockStore.get() + size_t{n} * blocksPerSlot;
         }
         return true;
     }
@@ -271,7 +277,7 @@ struct RowQueue {
             RowSlot &slot = rows.slots[(filledRows - back) % kQueuedRows];
             uint32_t first = 0, end = 0;
             if (!slot.transforms.claim(first, end)) continue;
-            p.transformMcus(slot, first, end);
+            p.transformRowPart(slot, first, end);
             slot.transforms.finish(end - first);
             return true;
         }
@@ -305,16 +311,23 @@ struct RowQueue {
     }
 };
 
-// Both ends on the caller's thread, over a row slot of its own.
+// Both ends on the caller's thread, over a row slot of its own: each row
+// is transformed and coded a few MCUs at a time, so that the blocks stay in
+// the cache between the two.
 Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
     RowSlots own;
-    if (!own.make(pipeline, 1)) return Result::NoMemory;
+    if (!own.make(pipeline, 1, kMcusPerClaim)) return Result::NoMemory;
     RowSlot &slot = own.slots[0];
+    const uint32_t mcus = pipeline.state->mcusPerRow;
     for (uint32_t n = 0; n < strips; ++n) {
         const Result r = pipeline.fillSlot(slot);
         if (r != Result::Ok) return r;
-        pipeline.transformMcus(slot, 0, pipeline.state->mcusPerRow);
-        pipeline.codeSlot(slot);
+        for (uint32_t first = 0; first < mcus; first += kMcusPerClaim) {
+            const uint32_t end = mcus - first < kMcusPerClaim ? mcus : first + kMcusPerClaim;
+            pipeline.transformMcus(slot, first, end, slot.blocks);
+            pipeline.codeMcus(slot.blocks, first, end);
+        }
+        pipeline.endRow();
         if (!pipeline.writer.sink->ok()) return pipeline.writer.sink->failure;
     }
     return finishScanFast(pipeline.writer);
@@ -326,7 +339,7 @@ Result runOnTwoThreads(Pipeline &pipeline, uint32_t strips, bool &started) {
     started = false;
     RowQueue queue;
     queue.pipeline = &pipeline;
-    if (!queue.filled.ok() || !queue.empty.ok() || !queue.rows.make(pipeline, kQueuedRows)) return Result::NoMemory;
+    if (!queue.filled.ok() || !queue.empty.ok() || !queue.rows.make(pipeline, kQueuedRows, pipeline.state->mcusPerRow)) return Result::NoMemory;
     Thread coder;
     started = coder.start(&RowQueue::codeRows, &queue);
     if (!started) return Result::Ok;

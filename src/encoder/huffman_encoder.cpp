@@ -150,9 +150,25 @@ inline uint32_t significantBits(uint32_t a) {
 #endif
 }
 
-void writeBuffer(ScanWriter &w) {
-    if (w.used != 0) w.sink->write(w.buffer, w.used);
+// The least room a window must have: the bytes of one full bit buffer with
+// stuffing, a restart marker, or the last bytes.
+constexpr uint32_t kLeastRoom = 32;
+static_assert(sizeof(ScanWriter::spill) >= kLeastRoom, "the spill area is a window");
+
+// A window of the sink to code into: after a failure, the spill area.
+void openWindow(ScanWriter &w) {
     w.used = 0;
+    w.buffer = w.sink->window(kLeastRoom, w.capacity);
+    if (w.buffer == nullptr) {
+        w.buffer = w.spill;
+        w.capacity = sizeof w.spill;
+    }
+}
+
+// Hands the coded bytes to the sink and opens the next window.
+void writeBuffer(ScanWriter &w) {
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    openWindow(w);
 }
 
 // Stores the eight bytes of a full bit buffer, most significant first, each
@@ -195,6 +211,11 @@ inline void valueBits(int32_t v, uint32_t &size, uint32_t &bits) {
 }
 
 }  // namespace
+
+void startScanWriter(ScanWriter &w, ByteSink &sink) {
+    w.sink = &sink;
+    openWindow(w);
+}
 
 void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, BlockCodes &codes) {
     for (int s = 0; s < 16; ++s) {
@@ -265,16 +286,12 @@ void restartScanFast(ScanWriter &w, uint32_t n) {
     w.buffer[w.used++] = static_cast<uint8_t>(marker::kRst0 + n);
 }
 
-void flushScanWriter(ScanWriter &w) {
-    // Whole pending bytes, then the buffer.
-    if (w.capacity - w.used < 16) writeBuffer(w);
-    storePendingBytes(w);
-    writeBuffer(w);
-}
-
 Result finishScanFast(ScanWriter &w) {
     putFillBits(w);
-    flushScanWriter(w);
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    storePendingBytes(w);
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    w.used = 0;
     writeEoi(*w.sink);
     return w.sink->failure;
 }
