@@ -25,13 +25,6 @@ namespace jpg {
 
 namespace {
 
-// One block of quantised coefficients in natural order and the mask of its
-// non-zero ones in zigzag order.
-struct CoefficientBlock {
-    int16_t coefficients[64];
-    uint64_t nonzero;
-};
-
 // Rows in flight between the two threads.
 constexpr uint32_t kQueuedRows = 4;
 
@@ -41,7 +34,7 @@ constexpr uint32_t kMcusPerClaim = 8;
 
 struct RowSlot {
     uint8_t *planes[3] = {};  // each component's MCU row, rows paddedWidth apart
-    CoefficientBlock *blocks = nullptr;
+    QuantisedBlock *blocks = nullptr;
     Result result = Result::Ok;
     bool last = false;  // the front end's last row: the final strip or a failure
     SharedWork transforms;  // the row's MCUs, once its planes are filled
@@ -147,19 +140,32 @@ struct Pipeline {
 
     // The blocks of MCUs [first, end) of the slot's row, in coding order,
     // into `out` on (slot.blocks + first x blocksPerMcu for a whole row).
-    void transformMcus(const RowSlot &slot, uint32_t first, uint32_t end, CoefficientBlock *out) const {
+    // Each component's blocks are taken a block row at a time, two side by
+    // side where they can.
+    void transformMcus(const RowSlot &slot, uint32_t first, uint32_t end, QuantisedBlock *out) const {
         const EncoderState &s = *state;
-        CoefficientBlock *block = out;
-        for (uint32_t m = first; m < end; ++m) {
-            for (uint32_t j = 0; j < s.scanComponents; ++j) {
-                const EncoderComponent &c = s.components[j];
-                const QuantReciprocals &table = reciprocals[c.quantSel & 1];
-                const uint8_t *origin = slot.planes[j] + size_t{c.mcuWidthBlocks} * m * 8;
-                for (uint32_t k = 0; k < c.mcuHeightBlocks; ++k)
-                    for (uint32_t l = 0; l < c.mcuWidthBlocks; ++l, ++block)
-                        block->nonzero = kernels->transformBlock(origin + size_t{k} * 8 * c.paddedWidth + l * 8,
-                                                                 c.paddedWidth, table, block->coefficients);
+        uint32_t offset = 0;  // of the component's first block in an MCU
+        for (uint32_t j = 0; j < s.scanComponents; ++j) {
+            const EncoderComponent &c = s.components[j];
+            const QuantReciprocals &table = reciprocals[c.quantSel & 1];
+            const uint32_t across = c.mcuWidthBlocks, blocks = (end - first) * across;
+            for (uint32_t k = 0; k < c.mcuHeightBlocks; ++k) {
+                const uint8_t *row = slot.planes[j] + size_t{k} * 8 * c.paddedWidth + size_t{first} * across * 8;
+                // Block b of the block row: of MCU first + b / across, the
+                // component's block (k, b % across) in it.
+                const auto at = [&](uint32_t b) -> QuantisedBlock & {
+                    return out[size_t{b / across} * s.blocksPerMcu + offset + k * across + b % across];
+                };
+                uint32_t b = 0;
+                for (; b + 2 <= blocks; b += 2)
+                    kernels->transformTwoBlocks(row + size_t{b} * 8, c.paddedWidth, table, at(b), at(b + 1));
+                if (b < blocks) {
+                    QuantisedBlock &block = at(b);
+                    block.nonzero =
+                        kernels->transformBlock(row + size_t{b} * 8, c.paddedWidth, table, block.coefficients);
+                }
             }
+            offset += c.mcuBlocks;
         }
     }
     void transformRowPart(const RowSlot &slot, uint32_t first, uint32_t end) const {
@@ -178,9 +184,9 @@ struct Pipeline {
     // Back end: the preview's DC values and the Huffman codes of MCUs
     // [first, end) of the current row, whose blocks are `blocks` on; then
     // endRow at the end of the row.
-    void codeMcus(const CoefficientBlock *blocks, uint32_t first, uint32_t end) {
+    void codeMcus(const QuantisedBlock *blocks, uint32_t first, uint32_t end) {
         const EncoderState &s = *state;
-        const CoefficientBlock *block = blocks;
+        const QuantisedBlock *block = blocks;
         if (gather != nullptr) {
             for (uint32_t m = first; m < end; ++m, block += s.blocksPerMcu) {
                 int32_t dc[kMaxBlocksPerMcu] = {};
@@ -219,13 +225,13 @@ struct Pipeline {
 // `blocksPerSlot` MCUs each.
 struct RowSlots {
     LockedBlock<uint8_t> planeStore;
-    LockedBlock<CoefficientBlock> blockStore;
+    LockedBlock<QuantisedBlock> blockStore;
     RowSlot slots[kQueuedRows];
 
     bool make(const Pipeline &p, uint32_t count, uint32_t mcusPerSlot) {
         const EncoderState &s = *p.state;
         const uint32_t blocksPerSlot = mcusPerSlot * s.blocksPerMcu;
-        if (!planeStore.make({count, p.planeBytes}) || !blockStore.make({count, blocksPerSlot, sizeof(CoefficientBlock)}))
+        if (!planeStore.make({count, p.planeBytes}) || !blockStore.make({count, blocksPerSlot, sizeof(QuantisedBlock)}))
             return false;
         for (uint32_t n = 0; n < count; ++n) {
             uint8_t *plane = planeStore.get() + n * p.planeBytes;

@@ -1,7 +1,9 @@
-// The forward DCT and quantisation with AVX2: the block in four vectors of
+// The forward DCT and quantisation with AVX2. One block: four vectors of
 // sixteen 16-bit lanes, two rows (then two columns) per vector, each pass
 // with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
-// quantisation of two rows at once in 16 bits (see QuantReciprocals).
+// quantisation of two rows at once in 16 bits (see QuantReciprocals). Two
+// blocks side by side: SSE2's arrangement of eight lanes, one block in each
+// half of the vectors, at the cost of one block's instructions.
 #include "base/cpu_features.h"
 
 #if JPG_X86_KERNELS
@@ -18,6 +20,37 @@ namespace {
 // Lanes 0..3 and 4..7 of each half of a vector, in two vectors.
 struct Halves {
     __m256i lo, hi;
+};
+
+// Two blocks side by side, one in each 128-bit half: every operation of
+// SSE2's eight lanes, on both halves at once (the unpacks, pmaddwd and packs
+// of AVX2 work within each half).
+struct TwoBlockLanes {
+    using V = __m256i;
+    using P = Halves;  // a and b interleaved: (a0, b0, ..., a3, b3), (a4, b4, ..., a7, b7) in each half
+    using W = Halves;
+    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
+    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
+    static V shiftLeft2(V a) { return _mm256_slli_epi16(a, 2); }
+    template <int N>
+    static V descale16(V a) {
+        return _mm256_srai_epi16(_mm256_add_epi16(a, _mm256_set1_epi16(1 << (N - 1))), N);
+    }
+    static P pair(V a, V b) { return {_mm256_unpacklo_epi16(a, b), _mm256_unpackhi_epi16(a, b)}; }
+    static W madd(const P &p, int32_t ca, int32_t cb) {
+        const __m256i c = _mm256_set1_epi32(fdct16::pairedConstants(ca, cb));
+        return {_mm256_madd_epi16(p.lo, c), _mm256_madd_epi16(p.hi, c)};
+    }
+    static W add32(const W &a, const W &b) {
+        return {_mm256_add_epi32(a.lo, b.lo), _mm256_add_epi32(a.hi, b.hi)};
+    }
+    template <int N>
+    static W descale(const W &a) {
+        const __m256i round = _mm256_set1_epi32(1 << (N - 1));
+        return {_mm256_srai_epi32(_mm256_add_epi32(a.lo, round), N),
+                _mm256_srai_epi32(_mm256_add_epi32(a.hi, round), N)};
+    }
+    static V narrow(const W &a) { return _mm256_packs_epi32(a.lo, a.hi); }
 };
 
 struct Avx2Lanes {
@@ -68,6 +101,27 @@ inline void transposeToPairs(__m256i v[4]) {
     v[3] = _mm256_permute4x64_epi64(y45, 0xD8);
 }
 
+// Two 8 x 8 blocks of 16-bit values, one row of each per vector (left in
+// the low half), both transposed in place.
+inline void transposeTwo(__m256i v[8]) {
+    const __m256i a0 = _mm256_unpacklo_epi16(v[0], v[1]), a1 = _mm256_unpackhi_epi16(v[0], v[1]);
+    const __m256i a2 = _mm256_unpacklo_epi16(v[2], v[3]), a3 = _mm256_unpackhi_epi16(v[2], v[3]);
+    const __m256i a4 = _mm256_unpacklo_epi16(v[4], v[5]), a5 = _mm256_unpackhi_epi16(v[4], v[5]);
+    const __m256i a6 = _mm256_unpacklo_epi16(v[6], v[7]), a7 = _mm256_unpackhi_epi16(v[6], v[7]);
+    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
+    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
+    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
+    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
+    v[0] = _mm256_unpacklo_epi64(b0, b4);
+    v[1] = _mm256_unpackhi_epi64(b0, b4);
+    v[2] = _mm256_unpacklo_epi64(b1, b5);
+    v[3] = _mm256_unpackhi_epi64(b1, b5);
+    v[4] = _mm256_unpacklo_epi64(b2, b6);
+    v[5] = _mm256_unpackhi_epi64(b2, b6);
+    v[6] = _mm256_unpacklo_epi64(b3, b7);
+    v[7] = _mm256_unpackhi_epi64(b3, b7);
+}
+
 template <class T>
 inline __m256i load(const T *p) {
     return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
@@ -83,7 +137,56 @@ inline __m256i quantise(__m256i v, const QuantReciprocals &table, int k) {
     return _mm256_sign_epi16(q, v);
 }
 
+// Row r of both blocks' coefficients quantised in 16 bits: the table's row
+// in both halves.
+inline __m256i quantiseRow(__m256i v, const QuantReciprocals &table, int r) {
+    const int at = kPairedRow[r] * 8;
+    const auto row = [at](const auto *entries) {
+        return _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(entries + at)));
+    };
+    const __m256i a = _mm256_add_epi16(_mm256_abs_epi16(v), row(table.half16));
+    const __m256i high = _mm256_mulhi_epu16(_mm256_slli_epi16(a, 2), row(table.multiplier16));
+    const __m256i q = _mm256_min_epi16(_mm256_mulhi_epu16(high, row(table.scale16)), row(table.limit16));
+    return _mm256_sign_epi16(q, v);
+}
+
 }  // namespace
+
+void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            QuantisedBlock &left, QuantisedBlock &right) {
+    const __m256i centre = _mm256_set1_epi16(128);
+    __m256i v[8];
+#pragma GCC unroll 8
+    for (int r = 0; r < 8; ++r) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
+        v[r] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(bytes), centre);
+    }
+    transposeTwo(v);  // v[c]: column c of every row
+    dctPass16<TwoBlockLanes, true>(v);
+    transposeTwo(v);  // v[r]: row r of the row pass's results
+    dctPass16<TwoBlockLanes, false>(v);
+    const __m256i zero = _mm256_setzero_si256();
+    uint32_t zeros[4];
+#pragma GCC unroll 4
+    for (int r = 0; r < 8; r += 2) {
+        const __m256i upper = quantiseRow(v[r], table, r), lower = quantiseRow(v[r + 1], table, r + 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(left.coefficients + 8 * r), _mm256_castsi256_si128(upper));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(left.coefficients + 8 * r + 8), _mm256_castsi256_si128(lower));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(right.coefficients + 8 * r), _mm256_extracti128_si256(upper, 1));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(right.coefficients + 8 * r + 8),
+                         _mm256_extracti128_si256(lower, 1));
+        // Bits 0..15: the left block's rows r and r + 1; 16..31: the right's.
+        zeros[r / 2] = static_cast<uint32_t>(_mm256_movemask_epi8(
+            _mm256_packs_epi16(_mm256_cmpeq_epi16(upper, zero), _mm256_cmpeq_epi16(lower, zero))));
+    }
+    uint64_t leftZeros = 0, rightZeros = 0;
+    for (int k = 0; k < 4; ++k) {
+        leftZeros |= uint64_t{zeros[k] & 0xFFFFu} << (16 * k);
+        rightZeros |= uint64_t{zeros[k] >> 16} << (16 * k);
+    }
+    left.nonzero = naturalToZigzagMask(~leftZeros);
+    right.nonzero = naturalToZigzagMask(~rightZeros);
+}
 
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]) {

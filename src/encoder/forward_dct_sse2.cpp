@@ -108,6 +108,12 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
     return naturalToZigzagMask(~zeros);
 }
 
+void transformTwoBlocksSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            QuantisedBlock &left, QuantisedBlock &right) {
+    left.nonzero = transformBlockSse2(samples, stride, table, left.coefficients);
+    right.nonzero = transformBlockSse2(samples + 8, stride, table, right.coefficients);
+}
+
 }  // namespace jpg
 
 #endif
