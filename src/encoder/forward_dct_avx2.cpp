@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "encoder/encoder_kernels.h"
+#include "base/simd_transpose.h"
 #include "encoder/forward_dct_lanes.h"
 
 namespace jpg {
@@ -51,39 +52,27 @@ struct TwoBlockLanes {
                 _mm256_srai_epi32(_mm256_add_epi32(a.hi, round), N)};
     }
     static V narrow(const W &a) { return _mm256_packs_epi32(a.lo, a.hi); }
+    static V lo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
+    static V hi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
+    static V lo32(V a, V b) { return _mm256_unpacklo_epi32(a, b); }
+    static V hi32(V a, V b) { return _mm256_unpackhi_epi32(a, b); }
+    static V lo64(V a, V b) { return _mm256_unpacklo_epi64(a, b); }
+    static V hi64(V a, V b) { return _mm256_unpackhi_epi64(a, b); }
 };
 
-struct Avx2Lanes {
-    using V = __m256i;
-    using P = Halves;  // a and b interleaved
-    using W = Halves;  // 32-bit values
-    static V add(V a, V b) { return _mm256_add_epi16(a, b); }
-    static V sub(V a, V b) { return _mm256_sub_epi16(a, b); }
-    static V shiftLeft2(V a) { return _mm256_slli_epi16(a, 2); }
-    template <int N>
-    static V descale16(V a) {
-        return _mm256_srai_epi16(_mm256_add_epi16(a, _mm256_set1_epi16(1 << (N - 1))), N);
-    }
+// One block in four vectors, each holding two of its rows (then columns) as
+// its halves: the same operations, and those that move values between the
+// halves; the products' constants may differ between the halves.
+struct Avx2Lanes : TwoBlockLanes {
     static V swapHalves(V a) { return _mm256_permute4x64_epi64(a, 0x4E); }
     static V negateHigh(V a) {
         return _mm256_sign_epi16(a, _mm256_setr_epi16(1, 1, 1, 1, 1, 1, 1, 1, -1, -1, -1, -1, -1, -1, -1, -1));
     }
-    static P pair(V a, V b) { return {_mm256_unpacklo_epi16(a, b), _mm256_unpackhi_epi16(a, b)}; }
     static W madd(const P &p, int32_t lowA, int32_t lowB, int32_t highA, int32_t highB) {
         const int32_t low = fdct16::pairedConstants(lowA, lowB), high = fdct16::pairedConstants(highA, highB);
         const __m256i c = _mm256_setr_epi32(low, low, low, low, high, high, high, high);
         return {_mm256_madd_epi16(p.lo, c), _mm256_madd_epi16(p.hi, c)};
     }
-    static W add32(const W &a, const W &b) {
-        return {_mm256_add_epi32(a.lo, b.lo), _mm256_add_epi32(a.hi, b.hi)};
-    }
-    template <int N>
-    static W descale(const W &a) {
-        const __m256i round = _mm256_set1_epi32(1 << (N - 1));
-        return {_mm256_srai_epi32(_mm256_add_epi32(a.lo, round), N),
-                _mm256_srai_epi32(_mm256_add_epi32(a.hi, round), N)};
-    }
-    static V narrow(const W &a) { return _mm256_packs_epi32(a.lo, a.hi); }
 };
 
 // In: v[i] = (x[i] | x[i + 4]) for eight vectors x of 8 lanes. Out: the
@@ -99,27 +88,6 @@ inline void transposeToPairs(__m256i v[4]) {
     v[1] = _mm256_permute4x64_epi64(y67, 0x8D);
     v[2] = _mm256_permute4x64_epi64(y23, 0x8D);
     v[3] = _mm256_permute4x64_epi64(y45, 0xD8);
-}
-
-// Two 8 x 8 blocks of 16-bit values, one row of each per vector (left in
-// the low half), both transposed in place.
-inline void transposeTwo(__m256i v[8]) {
-    const __m256i a0 = _mm256_unpacklo_epi16(v[0], v[1]), a1 = _mm256_unpackhi_epi16(v[0], v[1]);
-    const __m256i a2 = _mm256_unpacklo_epi16(v[2], v[3]), a3 = _mm256_unpackhi_epi16(v[2], v[3]);
-    const __m256i a4 = _mm256_unpacklo_epi16(v[4], v[5]), a5 = _mm256_unpackhi_epi16(v[4], v[5]);
-    const __m256i a6 = _mm256_unpacklo_epi16(v[6], v[7]), a7 = _mm256_unpackhi_epi16(v[6], v[7]);
-    const __m256i b0 = _mm256_unpacklo_epi32(a0, a2), b1 = _mm256_unpackhi_epi32(a0, a2);
-    const __m256i b2 = _mm256_unpacklo_epi32(a1, a3), b3 = _mm256_unpackhi_epi32(a1, a3);
-    const __m256i b4 = _mm256_unpacklo_epi32(a4, a6), b5 = _mm256_unpackhi_epi32(a4, a6);
-    const __m256i b6 = _mm256_unpacklo_epi32(a5, a7), b7 = _mm256_unpackhi_epi32(a5, a7);
-    v[0] = _mm256_unpacklo_epi64(b0, b4);
-    v[1] = _mm256_unpackhi_epi64(b0, b4);
-    v[2] = _mm256_unpacklo_epi64(b1, b5);
-    v[3] = _mm256_unpackhi_epi64(b1, b5);
-    v[4] = _mm256_unpacklo_epi64(b2, b6);
-    v[5] = _mm256_unpackhi_epi64(b2, b6);
-    v[6] = _mm256_unpacklo_epi64(b3, b7);
-    v[7] = _mm256_unpackhi_epi64(b3, b7);
 }
 
 template <class T>
@@ -161,9 +129,9 @@ void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const Quant
         const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
         v[r] = _mm256_sub_epi16(_mm256_cvtepu8_epi16(bytes), centre);
     }
-    transposeTwo(v);  // v[c]: column c of every row
+    transpose8x8<TwoBlockLanes>(v);  // v[c]: column c of every row
     dctPass16<TwoBlockLanes, true>(v);
-    transposeTwo(v);  // v[r]: row r of the row pass's results
+    transpose8x8<TwoBlockLanes>(v);  // v[r]: row r of the row pass's results
     dctPass16<TwoBlockLanes, false>(v);
     const __m256i zero = _mm256_setzero_si256();
     uint32_t zeros[4];
