@@ -108,7 +108,7 @@ int32_t encode(const void *pixels, uint32_t width, uint32_t height, size_t pitch
     rows.pixels = static_cast<const uint8_t *>(pixels);
     rows.pitch = pitch;
     rows.height = height;
-    const RowSource source{&PixelRows::next, &rows, bytes,
+    const RowSource source{&PixelRows::next, &PixelRows::rowsAt, &rows, bytes,
                            record.format == JPG_FORMAT_RGB || record.format == JPG_FORMAT_RGBA};
     // Room for 4 bits a pixel at first (64 MB at most), which most pictures
     // do not fill: the pages never written cost nothing.

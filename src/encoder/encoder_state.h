@@ -249,6 +249,7 @@ struct ScanWriter {
     uint32_t used = 0;
     uint32_t capacity = 0;  // at least 32
     ByteSink *sink = nullptr;
+    bool raw = false;   // bits as they are, without stuffing: a part of a scan to be joined to another
     uint8_t spill[64];  // the window after the sink failed: its bytes are dropped
 };
 
@@ -276,6 +277,14 @@ void restartScanFast(ScanWriter &writer, uint32_t n);
 // Fill bits, the buffer, EOI.
 Result finishScanFast(ScanWriter &writer);
 
+// Raw bits: the bits a raw writer has coded so far; its last bits written
+// out (the last byte completed with zeros), and their number; and bits
+// [from, to) of such bits, most significant first, coded by a writer as if
+// it had coded them itself.
+uint64_t rawBitsWritten(const ScanWriter &writer);
+uint64_t finishRawScan(ScanWriter &writer);
+void appendRawBits(ScanWriter &writer, const uint8_t *bits, uint64_t from, uint64_t to);
+
 // ---- export_pipeline.cpp ------------------------------------------------
 
 struct EncoderKernels;
@@ -294,6 +303,11 @@ uint32_t thumbnailGatherBytes();
 // the preview shows each block's mean (its DC value times its divisor / 8)
 // instead of the quantised DC value itself, as the exports do.
 void startThumbnailGather(ThumbnailGather *gather, const EncoderState *state, bool blockMeans);
+// Prepares an all-zero record to gather the MCU rows of the same picture as
+// `like` from `firstRow` on.
+void startThumbnailGatherLike(ThumbnailGather *gather, const ThumbnailGather *like, uint32_t firstRow);
+// Adds what `from` gathered (other MCU rows of the same picture) to `into`.
+void addThumbnailGather(ThumbnailGather *into, const ThumbnailGather *from);
 // Adds the quantised DC values of the blocks of MCU `mcuColumn` of the
 // current MCU row (blocksPerMcu of them, in MCU order).
 void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t dc[]);

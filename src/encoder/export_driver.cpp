@@ -290,7 +290,7 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
     StripReader reader{&source, {}, {}};
     r = reader.make();
     if (r == Result::Ok) {
-        const RowSource rows{&StripReader::next, &reader, source.bytesPerPixel, source.redFirst};
+        const RowSource rows{&StripReader::next, nullptr, &reader, source.bytesPerPixel, source.redFirst};
         ByteSink sink;
         sink.toFile(jpegFile.get());
         EncodeSettings settings;

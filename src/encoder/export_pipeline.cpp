@@ -4,15 +4,26 @@
 //
 // A row slot holds one MCU row: its component planes and its coefficients.
 // The front end takes a strip from the row source and converts it into the
-// slot's planes (padding and averaging as the reference does). The row's transforms are
-// then claimed a few MCUs at a time by whichever thread is free. The back
-// end adds every MCU's DC values to the preview, Huffman-codes the row
-// (with its restart markers) and writes the bytes. On one thread the steps alternate over a slot of its
-// own; on two, the front end runs ahead by at most kQueuedRows slots, and
-// the back end transforms each row it comes to; when the front end finds no
-// free slot it helps with the oldest rows' transforms, so the transforms go
-// to whichever thread has time for them. The import's pipeline
-// (src/decoder/import_pipeline.cpp) mirrors it.
+// slot's planes (padding and averaging as the reference does). The back end
+// adds every MCU's DC values to the preview, Huffman-codes the row (with its
+// restart markers) and writes the bytes. On one thread each row is
+// transformed and coded a few MCUs at a time over a slot of its own.
+//
+// Two threads share the work in one of two ways:
+// - A source that reads its rows in order (a file) feeds a queue: the front
+//   end runs ahead by at most kQueuedRows slots; the row's transforms are
+//   claimed a few MCUs at a time by whichever thread is free: the back end
+//   transforms each row it comes to, and the front end, when it finds no
+//   free slot, helps with the oldest rows' transforms. The import's pipeline
+//   (src/decoder/import_pipeline.cpp) mirrors it.
+// - A source that gives any rows (the caller's pixels) is cut into two bands
+//   of MCU rows, each coded whole by a thread of its own, so that nothing
+//   passes between the threads' caches but the second band's bits. That
+//   band starts with the DC predictions and restart count the first band
+//   ends with, and its writer keeps its bits raw (unstuffed) and notes
+//   where its restart markers go; at the end the first band's writer codes
+//   them on, stuffing them and filling before each marker as it would have
+//   had it coded them itself. So the file is the same, bit for bit.
 #include <atomic>
 #include <cstring>
 
@@ -50,7 +61,6 @@ struct Pipeline {
     QuantReciprocals reciprocals[2];
     uint32_t paddedStripWidth = 0;
     uint64_t planeBytes = 0;  // of one slot's component planes
-    uint32_t nextRow = 0;
 
     // The front end's own: the full-resolution planes of the averaged
     // components, and two rows for the chroma a grey encode of a colour
@@ -63,13 +73,17 @@ struct Pipeline {
     int32_t predictors[4] = {};
     uint32_t restartsToGo = 0;
     uint32_t nextRestart = 0;
+    // A raw writer's: where its restart markers go, in raw bits.
+    uint64_t *restartBits = nullptr;
+    uint32_t restartsNoted = 0;
 
     bool averaged(uint32_t i) const {
         const EncoderComponent &c = state->components[i];
         return c.hSamp != state->maxH || c.vSamp != state->maxV;
     }
 
-    Result make() {
+    // Sets the pipeline up to write through `sink`.
+    Result make(ByteSink &sink) {
         const EncoderState &s = *state;
         if (!makeQuantReciprocals(s.quantTables[0], reciprocals[0]) ||
             !makeQuantReciprocals(s.quantTables[1], reciprocals[1]))
@@ -84,8 +98,8 @@ struct Pipeline {
             planeBytes += uint64_t{c.paddedWidth} * 8 * c.vSamp;
         }
         if (s.colourMode == 1 && source->bytesPerPixel != 1 && !scratch.make({2, s.width})) return Result::NoMemory;
-        startScanWriter(writer, *s.sink);
-        if (!s.sink->ok()) return s.sink->failure;
+        startScanWriter(writer, sink);
+        if (!sink.ok()) return sink.failure;
         restartsToGo = s.restartInterval;
         for (uint32_t i = 0; i < s.scanComponents; ++i) {
             const EncoderComponent &c = s.components[i];
@@ -94,16 +108,17 @@ struct Pipeline {
         return Result::Ok;
     }
 
-    // Front end: the next strip into the slot's planes.
-    Result fillSlot(RowSlot &slot) {
+    // Front end: the strip of MCU row `mcuRow` into the slot's planes; a
+    // source that reads its rows in order is asked for the next strip.
+    Result fillSlot(RowSlot &slot, uint32_t mcuRow) {
         const EncoderState &s = *state;
         const uint32_t height = stripHeight(&s);
-        const uint32_t y = nextRow;
+        const uint32_t y = mcuRow * height;
         const uint32_t rows = s.height - y < height ? s.height - y : height;
-        nextRow += height;
         const uint8_t *src = nullptr;
         size_t stride = 0;
-        const Result r = source->next(source->context, rows, src, stride);
+        const Result r = source->rowsAt != nullptr ? source->rowsAt(source->context, y, rows, src, stride)
+                                                   : source->next(source->context, rows, src, stride);
         if (r != Result::Ok) return r;
         uint8_t *full[3] = {};
         for (uint32_t i = 0; i < s.scanComponents; ++i) full[i] = averaged(i) ? wide[i].get() : slot.planes[i];
@@ -198,7 +213,10 @@ struct Pipeline {
         for (uint32_t m = first; m < end; ++m) {
             if (s.restartInterval != 0) {
                 if (restartsToGo == 0) {
-                    restartScanFast(writer, nextRestart);
+                    if (writer.raw)
+                        restartBits[restartsNoted++] = rawBitsWritten(writer);
+                    else
+                        restartScanFast(writer, nextRestart);
                     nextRestart = (nextRestart + 1) & 7;
                     for (int32_t &p : predictors) p = 0;
                     restartsToGo = s.restartInterval;
@@ -218,6 +236,40 @@ struct Pipeline {
     void codeSlot(const RowSlot &slot) {
         codeMcus(slot.blocks, 0, state->mcusPerRow);
         endRow();
+    }
+
+    // Codes MCU rows [first, end) over `slot`, a few MCUs at a time.
+    Result codeRows(RowSlot &slot, uint32_t first, uint32_t end) {
+        const uint32_t mcus = state->mcusPerRow;
+        for (uint32_t row = first; row < end; ++row) {
+            if (const Result r = fillSlot(slot, row); r != Result::Ok) return r;
+            for (uint32_t m = 0; m < mcus; m += kMcusPerClaim) {
+                const uint32_t stop = mcus - m < kMcusPerClaim ? mcus : m + kMcusPerClaim;
+                transformMcus(slot, m, stop, slot.blocks);
+                codeMcus(slot.blocks, m, stop);
+            }
+            endRow();
+            if (!writer.sink->ok()) return writer.sink->failure;
+        }
+        return Result::Ok;
+    }
+
+    // Makes the pipeline code on from MCU row `row` > 0: the DC predictions
+    // of the last MCU of the row before (transformed over `slot`), and the
+    // restart count of the MCUs before.
+    Result continueAt(RowSlot &slot, uint32_t row) {
+        const EncoderState &s = *state;
+        const uint32_t last = s.mcusPerRow - 1;
+        if (const Result r = fillSlot(slot, row - 1); r != Result::Ok) return r;
+        transformMcus(slot, last, last + 1, slot.blocks);
+        for (uint32_t b = 0; b < s.blocksPerMcu; ++b) predictors[s.mcuBlockComponent[b]] = slot.blocks[b].coefficients[0];
+        if (s.restartInterval != 0) {
+            // A marker comes before MCU k > 0 when k is a multiple of the interval.
+            const uint64_t k = uint64_t{row} * s.mcusPerRow;
+            restartsToGo = k % s.restartInterval == 0 ? 0 : s.restartInterval - k % s.restartInterval;
+            nextRestart = static_cast<uint32_t>((k - 1) / s.restartInterval % 8);
+        }
+        return Result::Ok;
     }
 };
 
@@ -302,7 +354,7 @@ struct RowQueue {
                     break;
                 }
             RowSlot &slot = rows.slots[n % kQueuedRows];
-            slot.result = writeFailed.load() ? Result::IoError : p.fillSlot(slot);
+            slot.result = writeFailed.load() ? Result::IoError : p.fillSlot(slot, n);
             slot.last = slot.result != Result::Ok || n + 1 == strips;
             slot.transforms.reset(slot.result == Result::Ok ? p.state->mcusPerRow : 0, kMcusPerClaim);
             const Result result = slot.result;
@@ -320,22 +372,95 @@ struct RowQueue {
 // Both ends on the caller's thread, over a row slot of its own: each row
 // is transformed and coded a few MCUs at a time, so that the blocks stay in
 // the cache between the two.
-Result runOnOneThread(Pipeline &pipeline, uint32_t strips) {
+Result runOnOneThread(Pipeline &pipeline) {
     RowSlots own;
     if (!own.make(pipeline, 1, kMcusPerClaim)) return Result::NoMemory;
-    RowSlot &slot = own.slots[0];
-    const uint32_t mcus = pipeline.state->mcusPerRow;
-    for (uint32_t n = 0; n < strips; ++n) {
-        const Result r = pipeline.fillSlot(slot);
-        if (r != Result::Ok) return r;
-        for (uint32_t first = 0; first < mcus; first += kMcusPerClaim) {
-            const uint32_t end = mcus - first < kMcusPerClaim ? mcus : first + kMcusPerClaim;
-            pipeline.transformMcus(slot, first, end, slot.blocks);
-            pipeline.codeMcus(slot.blocks, first, end);
+    const Result r = pipeline.codeRows(own.slots[0], 0, pipeline.state->mcuRows);
+    return r != Result::Ok ? r : finishScanFast(pipeline.writer);
+}
+
+// The second band: its own pipeline, slot, raw bits and preview record.
+struct SecondBand {
+    Pipeline pipeline;
+    RowSlots slot;
+    ByteSink bits;
+    LockedBlock<uint64_t> restarts;
+    LockedBlock<uint8_t> gather;
+    uint32_t firstRow = 0;
+    uint32_t firstRestart = 0;  // the number of its first restart marker
+    uint64_t bitCount = 0;
+    Result result = Result::Ok;
+
+    Result make(const Pipeline &first, uint32_t row) {
+        const EncoderState &s = *first.state;
+        firstRow = row;
+        pipeline.state = first.state;
+        pipeline.kernels = first.kernels;
+        pipeline.source = first.source;
+        // Room for 2 bits a pixel at first.
+        bits.toMemory(uint64_t{s.mcusPerRow} * (s.mcuRows - row) * s.blocksPerMcu * 16);
+        if (first.gather != nullptr) {
+            if (!gather.make(thumbnailGatherBytes())) return Result::NoMemory;
+            pipeline.gather = reinterpret_cast<ThumbnailGather *>(gather.get());
         }
-        pipeline.endRow();
-        if (!pipeline.writer.sink->ok()) return pipeline.writer.sink->failure;
+        if (const Result r = pipeline.make(bits); r != Result::Ok) return r;
+        pipeline.writer.raw = true;
+        if (!slot.make(pipeline, 1, kMcusPerClaim)) return Result::NoMemory;
+        if (s.restartInterval != 0) {
+            const uint64_t before = (uint64_t{row} * s.mcusPerRow - 1) / s.restartInterval;
+            const uint64_t all = (uint64_t{s.mcuRows} * s.mcusPerRow - 1) / s.restartInterval;
+            if (!restarts.make({all - before + 1, sizeof(uint64_t)})) return Result::NoMemory;
+            pipeline.restartBits = restarts.get();
+            firstRestart = static_cast<uint32_t>(before % 8);
+        }
+        return Result::Ok;
     }
+
+    static void code(void *context) {
+        auto &band = *static_cast<SecondBand *>(context);
+        Pipeline &p = band.pipeline;
+        RowSlot &own = band.slot.slots[0];
+        band.result = p.continueAt(own, band.firstRow);
+        if (band.result == Result::Ok) band.result = p.codeRows(own, band.firstRow, p.state->mcuRows);
+        if (band.result == Result::Ok) band.bitCount = finishRawScan(p.writer);
+        if (band.result == Result::Ok) band.result = band.bits.failure;
+    }
+
+    // The first band's pipeline codes on with this band's bits and preview.
+    void joinTo(Pipeline &first) const {
+        uint64_t at = 0;
+        uint32_t n = firstRestart;
+        for (uint32_t i = 0; i < pipeline.restartsNoted; ++i, n = (n + 1) & 7) {
+            appendRawBits(first.writer, bits.bytes(), at, pipeline.restartBits[i]);
+            restartScanFast(first.writer, n);
+            at = pipeline.restartBits[i];
+        }
+        appendRawBits(first.writer, bits.bytes(), at, bitCount);
+        if (first.gather != nullptr) addThumbnailGather(first.gather, pipeline.gather);
+    }
+};
+
+// The picture in two bands of MCU rows, the first on the caller's thread,
+// the second on a worker; false in `started` when the worker could not be
+// started (nothing was coded then).
+Result runInTwoBands(Pipeline &pipeline, bool &started) {
+    started = false;
+    const EncoderState &s = *pipeline.state;
+    SecondBand second;
+    RowSlots own;
+    const uint32_t split = s.mcuRows / 2;
+    Result r = second.make(pipeline, split);
+    if (r == Result::Ok && !own.make(pipeline, 1, kMcusPerClaim)) r = Result::NoMemory;
+    if (r != Result::Ok) return r;
+    if (pipeline.gather != nullptr) startThumbnailGatherLike(second.pipeline.gather, pipeline.gather, split);
+    Thread worker;
+    started = worker.start(&SecondBand::code, &second);
+    if (!started) return Result::Ok;
+    r = pipeline.codeRows(own.slots[0], 0, split);
+    worker.join();
+    if (r != Result::Ok) return r;
+    if (second.result != Result::Ok) return second.result;
+    second.joinTo(pipeline);
     return finishScanFast(pipeline.writer);
 }
 
@@ -365,15 +490,15 @@ Result encodeScanFast(EncoderState *state, ThumbnailGather *gather, const RowSou
     pipeline.kernels = &kernels;
     pipeline.source = &source;
     pipeline.gather = gather;
-    const uint32_t strips = ceilDiv(state->height, stripHeight(state));
-    if (const Result r = pipeline.make(); r != Result::Ok) return r;
-    if (threads > 1) {
-        // Without the queue or a second thread the call runs on one thread.
+    if (const Result r = pipeline.make(*state->sink); r != Result::Ok) return r;
+    if (threads > 1 && state->mcuRows > 1) {
+        // Without a second thread the call runs on one thread.
         bool started = false;
-        const Result r = runOnTwoThreads(pipeline, strips, started);
+        const Result r = source.rowsAt != nullptr ? runInTwoBands(pipeline, started)
+                                                  : runOnTwoThreads(pipeline, state->mcuRows, started);
         if (started) return r;
     }
-    return runOnOneThread(pipeline, strips);
+    return runOnOneThread(pipeline);
 }
 
 }  // namespace jpg

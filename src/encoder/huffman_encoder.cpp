@@ -172,11 +172,11 @@ void writeBuffer(ScanWriter &w) {
 }
 
 // Stores the eight bytes of a full bit buffer, most significant first, each
-// 0xFF followed by a stuffed 0.
+// 0xFF followed by a stuffed 0 (raw bits: none).
 inline void emitWord(ScanWriter &w, uint64_t word) {
     if (w.capacity - w.used < 16) writeBuffer(w);
     uint8_t *out = w.buffer + w.used;
-    if (!hasFfByte(word)) {
+    if (w.raw || !hasFfByte(word)) {
         for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
         w.used += 8;
         return;
@@ -265,7 +265,7 @@ void storePendingBytes(ScanWriter &w) {
     for (uint32_t i = 0; i < n; ++i) {
         const auto byte = static_cast<uint8_t>(w.bits >> (pending - 8 * (i + 1)));
         w.buffer[w.used++] = byte;
-        if (byte == marker::kPrefix) w.buffer[w.used++] = marker::kStuffed;
+        if (byte == marker::kPrefix && !w.raw) w.buffer[w.used++] = marker::kStuffed;
     }
     w.free += static_cast<int32_t>(8 * n);
 }
@@ -277,6 +277,39 @@ void putFillBits(ScanWriter &w) {
 }
 
 }  // namespace
+
+uint64_t rawBitsWritten(const ScanWriter &w) {
+    return 8 * (w.sink->size + w.used) + static_cast<uint64_t>(64 - w.free);
+}
+
+uint64_t finishRawScan(ScanWriter &w) {
+    const uint64_t total = rawBitsWritten(w);
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
+    if (pending != 0) put(w, 0, 8 - pending);  // the last bits' byte, completed with zeros
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    storePendingBytes(w);
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    w.used = 0;
+    return total;
+}
+
+void appendRawBits(ScanWriter &w, const uint8_t *bits, uint64_t from, uint64_t to) {
+    uint64_t at = from;
+    if (at % 8 != 0 && at < to) {  // up to a byte boundary
+        const auto n = static_cast<uint32_t>(to - at < 8 - at % 8 ? to - at : 8 - at % 8);
+        put(w, (bits[at / 8] >> (8 - at % 8 - n)) & ((1u << n) - 1), n);
+        at += n;
+    }
+    for (; to - at >= 32; at += 32) {
+        const uint8_t *p = bits + at / 8;
+        put(w, uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3], 32);
+    }
+    for (; to - at >= 8; at += 8) put(w, bits[at / 8], 8);
+    if (at < to) {
+        const auto n = static_cast<uint32_t>(to - at);
+        put(w, bits[at / 8] >> (8 - n), n);
+    }
+}
 
 void restartScanFast(ScanWriter &w, uint32_t n) {
     putFillBits(w);

@@ -17,6 +17,9 @@ struct RowSource {
     // distance from a row to the next. The pixels stay valid until the next
     // call.
     Result (*next)(void *context, uint32_t count, const uint8_t *&rows, size_t &stride);
+    // Rows [first, first + count) in any order, from any thread, for a
+    // source that can give them so; else null.
+    Result (*rowsAt)(const void *context, uint32_t first, uint32_t count, const uint8_t *&rows, size_t &stride);
     void *context;
     uint32_t bytesPerPixel;  // 1 grey; 3 B, G, R; 4 B, G, R and a byte not read
     bool redFirst;           // 3 and 4 bytes: R, G, B instead
@@ -31,13 +34,18 @@ struct PixelRows {
     uint32_t height = 0;
     uint32_t nextRow = 0;
 
+    static Result rowsAt(const void *context, uint32_t first, uint32_t count, const uint8_t *&rows, size_t &stride) {
+        const auto *self = static_cast<const PixelRows *>(context);
+        if (first > self->height || count > self->height - first) return Result::Malformed;  // never asked
+        rows = self->pixels + self->pitch * first;
+        stride = self->pitch;
+        return Result::Ok;
+    }
     static Result next(void *context, uint32_t count, const uint8_t *&rows, size_t &stride) {
         auto *self = static_cast<PixelRows *>(context);
-        if (count > self->height - self->nextRow) return Result::Malformed;  // never: the encoder asks no more
-        rows = self->pixels + self->pitch * self->nextRow;
-        stride = self->pitch;
+        const Result r = rowsAt(context, self->nextRow, count, rows, stride);
         self->nextRow += count;
-        return Result::Ok;
+        return r;
     }
 };
 

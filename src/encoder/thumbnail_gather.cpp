@@ -34,22 +34,27 @@ constexpr uint32_t kMaxBlocksWide = 2 * ((kMaxImageSide + 15) / 16);
 // The cells of an axis that one block feeds, first to last.
 struct CellRange {
     uint8_t first;
-    uint8_t last;  // below `first` when the block feeds none
+    uint8_t last;
+};
+
+// Where the picture's blocks fall in the grid, and how their values count.
+struct GatherGrid {
+    bool colour;
+    uint32_t lumaAcross, lumaDown;  // luma blocks of an MCU
+    uint32_t lumaBlocksHigh, chromaBlocksHigh;
+    int32_t scale[2];   // what each luma and chroma DC value is multiplied by
+    uint32_t divisor;   // and the sum divided by, beside the count
+    CellRange lumaColumns[kMaxBlocksWide];
+    CellRange chromaColumns[kMaxBlocksWide];
 };
 
 }  // namespace
 
 struct ThumbnailGather {
-    bool colour;
-    uint32_t lumaAcross, lumaDown;  // luma blocks of an MCU
-    uint32_t lumaBlocksHigh, chromaBlocksHigh;
+    GatherGrid grid;
     uint32_t mcuRow;
     CellRange lumaRows[2];  // the cells of the current MCU row's block rows
     CellRange chromaRows;
-    int32_t scale[2];   // what each luma and chroma DC value is multiplied by
-    uint32_t divisor;   // and the sum divided by, beside the count
-    CellRange lumaColumns[kMaxBlocksWide];
-    CellRange chromaColumns[kMaxBlocksWide];
     // Sums fit 32 bits: at most 103 x 137 blocks of |DC x scale| <= 1,100 per cell.
     int32_t lumaSum[kCellsHigh][kLumaCellsWide];
     uint32_t lumaCount[kCellsHigh][kLumaCellsWide];
@@ -94,10 +99,11 @@ void addBlock(int32_t (*sums)[kLumaCellsWide], uint32_t (*counts)[kLumaCellsWide
 
 // The cells of the current MCU row's blocks.
 void findRowCells(ThumbnailGather *g) {
-    if (g->mcuRow * g->lumaDown >= g->lumaBlocksHigh) return;
-    for (uint32_t k = 0; k < g->lumaDown; ++k)
-        g->lumaRows[k] = cellsOfBlock(g->mcuRow * g->lumaDown + k, g->lumaBlocksHigh, kCellsHigh);
-    g->chromaRows = cellsOfBlock(g->mcuRow, g->chromaBlocksHigh, kCellsHigh);
+    const GatherGrid &grid = g->grid;
+    if (g->mcuRow * grid.lumaDown >= grid.lumaBlocksHigh) return;
+    for (uint32_t k = 0; k < grid.lumaDown; ++k)
+        g->lumaRows[k] = cellsOfBlock(g->mcuRow * grid.lumaDown + k, grid.lumaBlocksHigh, kCellsHigh);
+    g->chromaRows = cellsOfBlock(g->mcuRow, grid.chromaBlocksHigh, kCellsHigh);
 }
 
 void addChroma(ThumbnailGather *g, CellRange rows, CellRange columns, int32_t cb, int32_t cr) {
@@ -114,35 +120,58 @@ void addChroma(ThumbnailGather *g, CellRange rows, CellRange columns, int32_t cb
 uint32_t thumbnailGatherBytes() { return sizeof(ThumbnailGather); }
 
 void startThumbnailGather(ThumbnailGather *gather, const EncoderState *state, bool blockMeans) {
-    gather->colour = state->colourMode == 3;
-    gather->lumaAcross = state->scanComponents == 1 ? 1 : state->components[0].hSamp;
-    gather->lumaDown = state->scanComponents == 1 ? 1 : state->components[0].vSamp;
-    const uint32_t lumaBlocksWide = gather->lumaAcross * state->mcusPerRow;
-    gather->lumaBlocksHigh = gather->lumaDown * state->mcuRows;
-    gather->chromaBlocksHigh = state->mcuRows;
-    gather->mcuRow = 0;
+    GatherGrid &grid = gather->grid;
+    grid.colour = state->colourMode == 3;
+    grid.lumaAcross = state->scanComponents == 1 ? 1 : state->components[0].hSamp;
+    grid.lumaDown = state->scanComponents == 1 ? 1 : state->components[0].vSamp;
+    const uint32_t lumaBlocksWide = grid.lumaAcross * state->mcusPerRow;
+    grid.lumaBlocksHigh = grid.lumaDown * state->mcuRows;
+    grid.chromaBlocksHigh = state->mcuRows;
     for (uint32_t b = 0; b < lumaBlocksWide && b < kMaxBlocksWide; ++b)
-        gather->lumaColumns[b] = cellsOfBlock(b, lumaBlocksWide, kLumaCellsWide);
+        grid.lumaColumns[b] = cellsOfBlock(b, lumaBlocksWide, kLumaCellsWide);
     for (uint32_t b = 0; b < state->mcusPerRow && b < kMaxBlocksWide; ++b)
-        gather->chromaColumns[b] = cellsOfBlock(b, state->mcusPerRow, kChromaCellsWide);
-    gather->divisor = blockMeans ? 8 : 1;
+        grid.chromaColumns[b] = cellsOfBlock(b, state->mcusPerRow, kChromaCellsWide);
+    grid.divisor = blockMeans ? 8 : 1;
     for (uint32_t i = 0; i < 2; ++i)
-        gather->scale[i] = blockMeans && i < state->scanComponents
-                               ? state->quantTables[state->components[i].quantSel & 3][0]
-                               : 1;
+        grid.scale[i] = blockMeans && i < state->scanComponents
+                            ? state->quantTables[state->components[i].quantSel & 3][0]
+                            : 1;
+    gather->mcuRow = 0;
     findRowCells(gather);
+}
+
+void startThumbnailGatherLike(ThumbnailGather *gather, const ThumbnailGather *like, uint32_t firstRow) {
+    gather->grid = like->grid;
+    gather->mcuRow = firstRow;
+    findRowCells(gather);
+}
+
+void addThumbnailGather(ThumbnailGather *into, const ThumbnailGather *from) {
+    for (uint32_t y = 0; y < kCellsHigh; ++y) {
+        for (uint32_t x = 0; x < kLumaCellsWide; ++x) {
+            into->lumaSum[y][x] += from->lumaSum[y][x];
+            into->lumaCount[y][x] += from->lumaCount[y][x];
+        }
+        for (uint32_t x = 0; x < kChromaCellsWide; ++x) {
+            into->cbSum[y][x] += from->cbSum[y][x];
+            into->crSum[y][x] += from->crSum[y][x];
+            into->chromaCount[y][x] += from->chromaCount[y][x];
+        }
+    }
 }
 
 void gatherMcuDc(ThumbnailGather *gather, uint32_t mcuColumn, const int32_t dc[]) {
     ThumbnailGather *g = gather;
-    if (g->mcuRow * g->lumaDown >= g->lumaBlocksHigh || mcuColumn * g->lumaAcross >= kMaxBlocksWide) return;
-    for (uint32_t k = 0; k < g->lumaDown; ++k)
-        for (uint32_t l = 0; l < g->lumaAcross; ++l)
-            addBlock(g->lumaSum, g->lumaCount, g->lumaRows[k], g->lumaColumns[mcuColumn * g->lumaAcross + l],
-                     g->scale[0] * dc[k * g->lumaAcross + l]);
-    if (!g->colour) return;
-    const uint32_t chroma = g->lumaAcross * g->lumaDown;  // Cb's block, then Cr's
-    addChroma(g, g->chromaRows, g->chromaColumns[mcuColumn], g->scale[1] * dc[chroma], g->scale[1] * dc[chroma + 1]);
+    const GatherGrid &grid = g->grid;
+    if (g->mcuRow * grid.lumaDown >= grid.lumaBlocksHigh || mcuColumn * grid.lumaAcross >= kMaxBlocksWide) return;
+    for (uint32_t k = 0; k < grid.lumaDown; ++k)
+        for (uint32_t l = 0; l < grid.lumaAcross; ++l)
+            addBlock(g->lumaSum, g->lumaCount, g->lumaRows[k], grid.lumaColumns[mcuColumn * grid.lumaAcross + l],
+                     grid.scale[0] * dc[k * grid.lumaAcross + l]);
+    if (!grid.colour) return;
+    const uint32_t chroma = grid.lumaAcross * grid.lumaDown;  // Cb's block, then Cr's
+    addChroma(g, g->chromaRows, grid.chromaColumns[mcuColumn], grid.scale[1] * dc[chroma],
+              grid.scale[1] * dc[chroma + 1]);
 }
 
 void endGatherRow(ThumbnailGather *gather) {
@@ -154,11 +183,11 @@ void thumbnailSamples(const ThumbnailGather *g, uint8_t *samples) {
     for (uint32_t y = 0; y < kCellsHigh; ++y)
         for (uint32_t x = 0; x < kChromaCellsWide; ++x) {
             uint8_t *s = samples + 4 * (y * kChromaCellsWide + x);
-            s[0] = static_cast<uint8_t>(roundedAverage(g->lumaSum[y][2 * x], g->divisor * g->lumaCount[y][2 * x]));
-            s[1] = static_cast<uint8_t>(
-                roundedAverage(g->lumaSum[y][2 * x + 1], g->divisor * g->lumaCount[y][2 * x + 1]));
-            s[2] = static_cast<uint8_t>(roundedAverage(g->cbSum[y][x], g->divisor * g->chromaCount[y][x]));
-            s[3] = static_cast<uint8_t>(roundedAverage(g->crSum[y][x], g->divisor * g->chromaCount[y][x]));
+            const uint32_t d = g->grid.divisor;
+            s[0] = static_cast<uint8_t>(roundedAverage(g->lumaSum[y][2 * x], d * g->lumaCount[y][2 * x]));
+            s[1] = static_cast<uint8_t>(roundedAverage(g->lumaSum[y][2 * x + 1], d * g->lumaCount[y][2 * x + 1]));
+            s[2] = static_cast<uint8_t>(roundedAverage(g->cbSum[y][x], d * g->chromaCount[y][x]));
+            s[3] = static_cast<uint8_t>(roundedAverage(g->crSum[y][x], d * g->chromaCount[y][x]));
         }
 }
 
