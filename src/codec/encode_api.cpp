@@ -110,10 +110,10 @@ int32_t encode(const void *pixels, uint32_t width, uint32_t height, size_t pitch
     rows.height = height;
     const RowSource source{&PixelRows::next, &PixelRows::rowsAt, &rows, bytes,
                            record.format == JPG_FORMAT_RGB || record.format == JPG_FORMAT_RGBA};
-    // Room for 4 bits a pixel at first (64 MB at most), which most pictures
-    // do not fill: the pages never written cost nothing.
+    // Room for 1 bit a pixel at first (64 MB at most): the block is made
+    // zero-filled, so a larger one costs time; it doubles when it is full.
     ByteSink sink;
-    const uint64_t expected = uint64_t{width} * height / 2;
+    const uint64_t expected = uint64_t{width} * height / 8;
     sink.toMemory(expected < (uint64_t{1} << 26) ? expected : uint64_t{1} << 26);
     switch (encodePicture(source, width, height, sink, settings, options)) {
     case Result::Ok: break;

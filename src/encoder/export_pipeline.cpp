@@ -397,8 +397,8 @@ struct SecondBand {
         pipeline.state = first.state;
         pipeline.kernels = first.kernels;
         pipeline.source = first.source;
-        // Room for 2 bits a pixel at first.
-        bits.toMemory(uint64_t{s.mcusPerRow} * (s.mcuRows - row) * s.blocksPerMcu * 16);
+        // Room for 1 bit a pixel of the band at first.
+        bits.toMemory(uint64_t{s.width} * (s.height - row * stripHeight(&s)) / 8);
         if (first.gather != nullptr) {
             if (!gather.make(thumbnailGatherBytes())) return Result::NoMemory;
             pipeline.gather = reinterpret_cast<ThumbnailGather *>(gather.get());

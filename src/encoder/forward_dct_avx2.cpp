@@ -3,15 +3,19 @@
 // with paired 16-bit products (see forward_dct_lanes.h), and the reciprocal
 // quantisation of two rows at once in 16 bits (see QuantReciprocals). Two
 // blocks side by side: SSE2's arrangement of eight lanes, one block in each
-// half of the vectors, at the cost of one block's instructions.
+// half of the vectors, at the cost of one block's instructions; the masks of
+// their non-zero coefficients put in zigzag order by byte shuffles.
 #include "base/cpu_features.h"
 
 #if JPG_X86_KERNELS
 
 #include <immintrin.h>
 
-#include "encoder/encoder_kernels.h"
+#include <array>
+
 #include "base/simd_transpose.h"
+#include "base/standard_tables.h"
+#include "encoder/encoder_kernels.h"
 #include "encoder/forward_dct_lanes.h"
 
 namespace jpg {
@@ -118,6 +122,22 @@ inline __m256i quantiseRow(__m256i v, const QuantReciprocals &table, int r) {
     return _mm256_sign_epi16(q, v);
 }
 
+// The byte shuffles that put a block's 64 bytes, one per coefficient, in
+// zigzag order: group g (zigzag 16g .. 16g + 15) is the OR of shuffle s of
+// the bytes of rows 2s and 2s + 1; 0x80 makes a zero byte. Both halves of a
+// vector alike: a block in each.
+constexpr std::array<std::array<std::array<uint8_t, 32>, 4>, 4> zigzagShuffles() {
+    std::array<std::array<std::array<uint8_t, 32>, 4>, 4> m{};
+    for (int g = 0; g < 4; ++g)
+        for (int src = 0; src < 4; ++src)
+            for (int i = 0; i < 16; ++i) {
+                const int n = kZigzag[16 * g + i];
+                const uint8_t byte = n / 16 == src ? static_cast<uint8_t>(n % 16) : 0x80;
+                m[g][src][i] = m[g][src][16 + i] = byte;
+            }
+    return m;
+}
+
 }  // namespace
 
 void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
@@ -133,8 +153,9 @@ void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const Quant
     dctPass16<TwoBlockLanes, true>(v);
     transpose8x8<TwoBlockLanes>(v);  // v[r]: row r of the row pass's results
     dctPass16<TwoBlockLanes, false>(v);
-    const __m256i zero = _mm256_setzero_si256();
-    uint32_t zeros[4];
+    // The coefficients as bytes, rows 2s and 2s + 1 of each block in a
+    // vector: the saturating packs keep every non-zero one non-zero.
+    __m256i bytes[4];
 #pragma GCC unroll 4
     for (int r = 0; r < 8; r += 2) {
         const __m256i upper = quantiseRow(v[r], table, r), lower = quantiseRow(v[r + 1], table, r + 1);
@@ -143,17 +164,24 @@ void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const Quant
         _mm_storeu_si128(reinterpret_cast<__m128i *>(right.coefficients + 8 * r), _mm256_extracti128_si256(upper, 1));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(right.coefficients + 8 * r + 8),
                          _mm256_extracti128_si256(lower, 1));
-        // Bits 0..15: the left block's rows r and r + 1; 16..31: the right's.
-        zeros[r / 2] = static_cast<uint32_t>(_mm256_movemask_epi8(
-            _mm256_packs_epi16(_mm256_cmpeq_epi16(upper, zero), _mm256_cmpeq_epi16(lower, zero))));
+        bytes[r / 2] = _mm256_packs_epi16(upper, lower);
     }
+    static constexpr auto kShuffles = zigzagShuffles();
+    const __m256i zero = _mm256_setzero_si256();
     uint64_t leftZeros = 0, rightZeros = 0;
-    for (int k = 0; k < 4; ++k) {
-        leftZeros |= uint64_t{zeros[k] & 0xFFFFu} << (16 * k);
-        rightZeros |= uint64_t{zeros[k] >> 16} << (16 * k);
+#pragma GCC unroll 4
+    for (int g = 0; g < 4; ++g) {
+        // The first group takes nothing from rows 6 and 7, the last nothing from rows 0 and 1.
+        __m256i ordered = zero;
+        for (int src = g == 3 ? 1 : 0; src < (g == 0 ? 3 : 4); ++src)
+            ordered = _mm256_or_si256(ordered, _mm256_shuffle_epi8(bytes[src], load(kShuffles[g][src].data())));
+        // Bits 0..15: the left block's zigzag group g; 16..31: the right's.
+        const auto zeros = static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(ordered, zero)));
+        leftZeros |= uint64_t{zeros & 0xFFFFu} << (16 * g);
+        rightZeros |= uint64_t{zeros >> 16} << (16 * g);
     }
-    left.nonzero = naturalToZigzagMask(~leftZeros);
-    right.nonzero = naturalToZigzagMask(~rightZeros);
+    left.nonzero = ~leftZeros;
+    right.nonzero = ~rightZeros;
 }
 
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
