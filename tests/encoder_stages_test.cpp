@@ -36,7 +36,9 @@ struct Coder {
         state.height = height;
         sink.toFile(_lcreat(path.c_str(), 0));
         state.sink = &sink;
-        EXPECT_EQ(setupEncoderTables(&state, EncodeSettings{}, grey ? Sampling::Grey : Sampling::Ycc422), Result::Ok);
+        EncodeSettings settings;
+        settings.sampling = grey ? Sampling::Grey : Sampling::Ycc422;
+        EXPECT_EQ(setupEncoderTables(&state, settings), Result::Ok);
     }
     ~Coder() {
         releaseEncoderTables(&state);

@@ -161,10 +161,10 @@ void scaleQuantTablesToQuality(EncoderState *state, int32_t quality);
 void buildHuffmanCodes(HuffmanCodeTable *table);
 void setupHuffmanTables(EncoderState *state);
 // Makes the output buffer and the Huffman blocks and fills every table for
-// the settings' tables and `sampling`; width, height and sink must be set.
+// the settings' tables and sampling; width, height and sink must be set.
 // On failure the blocks made so far stay in the state until it goes or
 // releaseEncoderTables frees them.
-Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings, Sampling sampling);
+Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings);
 // Unlocks and frees what setupEncoderTables made; safe to call twice.
 void releaseEncoderTables(EncoderState *state);
 

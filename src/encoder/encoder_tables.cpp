@@ -134,7 +134,7 @@ void setupHuffmanTables(EncoderState *state) {
     }
 }
 
-Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings, Sampling sampling) {
+Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings) {
     EncoderBlocks &blocks = state->blocks;
     if (!blocks.out.make(kOutBufferBytes)) return Result::NoMemory;
     state->outBuffer = blocks.out.get();
@@ -150,7 +150,7 @@ Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings, S
     state->restartInterval = settings.restartInterval;
     state->restartsToGo = settings.restartInterval;
     state->nextRestart = 0;
-    setupComponents(state, sampling);
+    setupComponents(state, settings.sampling);
     if (scalesByQuality(settings))
         scaleQuantTablesToQuality(state, settings.quality);
     else

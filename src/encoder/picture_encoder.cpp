@@ -102,7 +102,7 @@ Result encodePicture(const RowSource &source, uint32_t width, uint32_t height, B
     state.height = height;
     state.sink = &sink;
     Result r;
-    if ((r = setupEncoderTables(&state, settings, settings.sampling)) != Result::Ok) return r;
+    if ((r = setupEncoderTables(&state, settings)) != Result::Ok) return r;
     if ((r = writeHeaders(sink, &state, settings)) != Result::Ok) return r;
 
     LockedBlock<uint8_t> gatherBlock;
