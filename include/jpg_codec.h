@@ -172,31 +172,52 @@ JPG_CODEC_API int32_t jpgDecode(const void *jpeg, size_t size, const JpgDecodeSe
 typedef struct JpgEncodeSettings {
     uint32_t size;            /* sizeof(JpgEncodeSettings), set by jpgDefaultEncodeSettings */
     int32_t format;           /* JPG_FORMAT_* of the source pixels; default RGB */
-    int32_t quality;          /* 1-100: the standard tables scaled as cjpeg -quality scales them; default 75 */
+    int32_t quality;          /* 1-100: the standard tables scaled as cjpeg -quality scales them; default 75.
+                                 Entries above 255 (quality under 24) are written in 16 bits, in an SOF1
+                                 (extended) frame, as cjpeg writes them without -baseline */
     int32_t useLevel;         /* 0 (default): quality decides; 1: `level` decides */
     int32_t level;            /* with useLevel: iExportJPG's compressionLevel (any value it takes), exactly
-                                 its tables */
-    int32_t sampling;         /* JPG_SAMPLING_*; default 422. A GREY source always gives one component */
-    uint32_t restartInterval; /* MCUs between restart markers, 0 none (default) */
-    int32_t preview;          /* 1 (default): write this library's preview segment; 0: none */
-    int32_t previewLayout;    /* its layout tag, as iExportJPG's thumbnailLayout; default 1 */
-    const void *icc;          /* an ICC profile to embed (APP2 chunks), or null */
-    uint32_t iccSize;
+                                 its tables, in its SOF0 frame whatever their entries */
+    int32_t sampling;         /* JPG_SAMPLING_*; default 422. A GREY source always gives one component.
+                                 4:2:2 chroma is the mean of each pair rounded up (the exports'); 4:2:0
+                                 chroma the mean of each 2 x 2 square, halves rounded down and up in turn
+                                 along a row, as libjpeg averages it */
+    uint32_t restartInterval; /* MCUs between restart markers, 0 none (default), at most 65,535 */
+    int32_t preview;          /* 1 (default): write this library's preview segment, right after SOI; 0: none.
+                                 With useLevel its samples are the quantised DC values, as iExportJPG's;
+                                 with quality, each block's mean, so that every quality shows the picture */
+    int32_t previewLayout;    /* its layout tag, as iExportJPG's thumbnailLayout (its low 16 bits, stored
+                                 as iExportJPG stores them); default 1. The codes are always in the
+                                 sequential layout, the one iRead_APP1 reads for tag 1 */
+    const void *icc;          /* an ICC profile to embed (APP2 "ICC_PROFILE" chunks of up to 65,519
+                                 bytes), or null */
+    uint32_t iccSize;         /* its bytes, at most 255 chunks' (16,707,345) */
     int32_t threads;          /* 0 auto (default), 1 the calling thread alone, N at most N */
     int32_t kernels;          /* JPG_KERNELS_*; default auto */
     int32_t densityUnits;     /* JFIF: 0 aspect ratio only, 1 dots per inch (default), 2 dots per cm */
-    uint16_t densityX, densityY; /* JFIF density; default 72 x 72 */
-    const char *comment;      /* text for a COM segment (at most 65,533 bytes), or null */
+    uint16_t densityX, densityY; /* JFIF density, at least 1; default 72 x 72 */
+    const char *comment;      /* text for a COM segment (at most 65,533 bytes before its zero), or null */
 } JpgEncodeSettings;
 
 JPG_CODEC_API void jpgDefaultEncodeSettings(JpgEncodeSettings *settings);
 
 /* Encodes width x height pixels (rows top first, `pitch` bytes apart) into a
  * JPEG file in a block the library allocates: *jpeg and *size on success
- * (free it with jpgFree), null and 0 otherwise. With useLevel, sampling 422
- * (or a grey source), the preview on and nothing else added, the bytes are
- * exactly those iExportJPG writes for the same picture stored as a BMP file
- * with that compressionLevel and thumbnailLayout. */
+ * (free it with jpgFree), null and 0 otherwise. Nothing is read outside
+ * pixels[0, pitch x (height - 1) + width x bytes per pixel). With useLevel,
+ * sampling 422 (or a grey source), the preview on and nothing else added,
+ * the bytes are exactly those iExportJPG writes for the same picture stored
+ * as a BMP file with that compressionLevel and thumbnailLayout.
+ *
+ * The file: SOI; the preview segment (APP1); JFIF (APP0); the ICC profile's
+ * chunks (APP2); the comment (COM); DQT; SOF0 or SOF1; DHT; DRI; SOS. Only
+ * iExportJPG's layout (the case above) has a COM segment of 415 zero bytes
+ * before SOS, which puts a colour file's scan at offset 6,144.
+ *
+ * JPG_ERR_ARGUMENT for a null pointer, a pitch too small, a setting out of
+ * range or a record of an unknown size; JPG_ERR_TOO_LARGE for a side over
+ * 65,535 or a file over the library's largest block (2 GiB); JPG_ERR_NO_MEMORY
+ * when memory could not be had. */
 JPG_CODEC_API int32_t jpgEncode(const void *pixels, uint32_t width, uint32_t height, size_t pitch,
                                 const JpgEncodeSettings *settings, void **jpeg, size_t *size, JpgError *error);
 

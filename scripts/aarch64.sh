@@ -14,4 +14,4 @@ echo "== x86-64 digests"
 scripts/cross_digests.sh "$digests"
 echo "== qemu-aarch64"
 qemu-aarch64 build-aarch64/tests/differential/jpg_differential --quick --check-digests "$digests" \
-  tests/corpus fuzz/corpus/import fuzz/corpus/show
+  tests/corpus fuzz/corpus/import fuzz/corpus/show fuzz/corpus/export

@@ -10,5 +10,5 @@ if [ ! -f build/CMakeCache.txt ]; then
   cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build build -j"$jobs" --target jpg_differential >/dev/null
-build/tests/differential/jpg_differential --quick --write-digests "$1" tests/corpus fuzz/corpus/import fuzz/corpus/show \
+build/tests/differential/jpg_differential --quick --write-digests "$1" tests/corpus fuzz/corpus/import fuzz/corpus/show fuzz/corpus/export \
   | tail -n 1

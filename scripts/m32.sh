@@ -21,7 +21,7 @@ cmake -S . -B build-m32 -DCMAKE_BUILD_TYPE=Release -DJPG_BUILD_TESTS=OFF -DJPG_B
   -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="-m32 -static" \
   -DCMAKE_SHARED_LINKER_FLAGS=-m32 >/dev/null
 cmake --build build-m32 -j"$jobs" --target jpg_differential
-corpora=(tests/corpus fuzz/corpus/import fuzz/corpus/show)
+corpora=(tests/corpus fuzz/corpus/import fuzz/corpus/show fuzz/corpus/export)
 digests=build-m32/x86-64-digests.txt
 echo "== x86-64 digests"
 scripts/cross_digests.sh "$digests"

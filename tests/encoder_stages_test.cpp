@@ -9,6 +9,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -28,22 +29,26 @@ struct Coder {
     testutil::TempDir dir;
     std::string path = dir.file("scan.bin");
     EncoderState state{};
+    ByteSink sink;
 
     explicit Coder(bool grey, uint32_t width = 16, uint32_t height = 8) {
         state.width = width;
         state.height = height;
-        state.jpegFile = _lcreat(path.c_str(), 0);
-        EXPECT_EQ(setupEncoderTables(&state, 30, grey ? 1 : 3), Result::Ok);
+        sink.toFile(_lcreat(path.c_str(), 0));
+        state.sink = &sink;
+        EncodeSettings settings;
+        settings.sampling = grey ? Sampling::Grey : Sampling::Ycc422;
+        EXPECT_EQ(setupEncoderTables(&state, settings), Result::Ok);
     }
     ~Coder() {
         releaseEncoderTables(&state);
-        if (state.jpegFile != HFILE_ERROR) _lclose(state.jpegFile);
+        if (sink.file != HFILE_ERROR) _lclose(sink.file);
     }
     // The whole file after finishScan.
     Bytes finished() {
         EXPECT_EQ(finishScan(&state), Result::Ok);
-        _lclose(state.jpegFile);
-        state.jpegFile = HFILE_ERROR;
+        _lclose(sink.file);
+        sink.file = HFILE_ERROR;
         return testutil::readFile(path);
     }
     // The coded bits after finishScan, without stuffed bytes and EOI.
@@ -113,7 +118,7 @@ TEST(ColourConvert, KnownColours) {
     const uint8_t pixels[] = {255, 255, 255, 0, 0, 0, 128, 128, 128, 0, 0, 255, 0, 255, 0, 255, 0, 0, 0, 0, 1};
     uint8_t planes[3][16] = {};
     uint8_t *full[3] = {planes[0], planes[1], planes[2]};
-    convertStripToPlanes(&c.state, pixels, 1, sizeof pixels, 3, full);
+    convertStripToPlanes(&c.state, pixels, 1, sizeof pixels, 3, false, full, nullptr);
     EXPECT_EQ(Bytes(planes[0], planes[0] + 7), (Bytes{255, 0, 128, 75, 149, 29, 0}));
     EXPECT_EQ(Bytes(planes[1], planes[1] + 7), (Bytes{128, 128, 128, 84, 44, 255, 127}));
     EXPECT_EQ(Bytes(planes[2], planes[2] + 7), (Bytes{128, 128, 128, 255, 20, 108, 128}));
@@ -172,10 +177,11 @@ TEST(ForwardDct, FlatBlocksQuantisationAndOrder) {
     EXPECT_EQ(coefficients[1], 0);
 }
 
-// Every kernel set's transform against the reference transform, with the
-// divisors 1 (the raw coefficients) and two levels' tables: all-0 and
-// all-255 blocks, each basis function's sign pattern at 0/255 and its
-// reverse (which drive that coefficient furthest), and random blocks.
+// Every kernel set's transforms, of one block and of two side by side,
+// against the reference transform, with the divisors 1 (the raw
+// coefficients) and two levels' tables: all-0 and all-255 blocks, each basis
+// function's sign pattern at 0/255 and its reverse (which drive that
+// coefficient furthest), and random blocks.
 TEST(ForwardDct, EveryKernelSetMatchesTheReference) {
     std::vector<std::array<uint8_t, 64>> blocks;
     blocks.push_back({});
@@ -207,27 +213,38 @@ TEST(ForwardDct, EveryKernelSetMatchesTheReference) {
         scaleQuantTables(&state, level);
         std::copy(state.quantTables[0], state.quantTables[0] + 64, divisors.emplace_back().begin());
     }
-    constexpr uint32_t kStride = 13;
+    // Each block is transformed alone, and beside the one before it.
+    constexpr uint32_t kStride = 21;
     uint8_t samples[8 * kStride];
     for (const auto &table : divisors) {
         QuantReciprocals reciprocals;
         ASSERT_TRUE(makeQuantReciprocals(table.data(), reciprocals));
+        QuantisedBlock expected[2];
         for (size_t b = 0; b < blocks.size(); ++b) {
-            for (int r = 0; r < 8; ++r) std::memcpy(samples + r * kStride, blocks[b].data() + 8 * r, 8);
-            int32_t zigzag[64];
-            transformBlock(samples, zigzag, table.data(), kStride);
-            int16_t expected[64];
-            uint64_t expectedMask = 0;
-            for (int k = 0; k < 64; ++k) {
-                expected[kZigzag[k]] = static_cast<int16_t>(zigzag[k]);
-                expectedMask |= static_cast<uint64_t>(zigzag[k] != 0) << k;
+            for (int r = 0; r < 8; ++r) {
+                std::memcpy(samples + r * kStride, blocks[b > 0 ? b - 1 : 0].data() + 8 * r, 8);
+                std::memcpy(samples + r * kStride + 8, blocks[b].data() + 8 * r, 8);
             }
+            expected[0] = expected[1];
+            int32_t zigzag[64];
+            transformBlock(samples + 8, zigzag, table.data(), kStride);
+            expected[1].nonzero = 0;
+            for (int k = 0; k < 64; ++k) {
+                expected[1].coefficients[kZigzag[k]] = static_cast<int16_t>(zigzag[k]);
+                expected[1].nonzero |= static_cast<uint64_t>(zigzag[k] != 0) << k;
+            }
+            if (b == 0) expected[0] = expected[1];
             for (const auto &[name, kernels] : sets) {
-                int16_t coefficients[64];
-                const uint64_t mask = kernels->transformBlock(samples, kStride, reciprocals, coefficients);
-                ASSERT_TRUE(std::equal(coefficients, coefficients + 64, expected))
-                    << name << ", block " << b << ", divisor " << table[1];
-                ASSERT_EQ(mask, expectedMask) << name << ", block " << b;
+                QuantisedBlock one, two[2];
+                one.nonzero = kernels->transformBlock(samples + 8, kStride, reciprocals, one.coefficients);
+                kernels->transformTwoBlocks(samples, kStride, reciprocals, two[0], two[1]);
+                for (const auto &[got, want, what] : {std::tuple{&one, &expected[1], "alone"},
+                                                      std::tuple{&two[0], &expected[0], "left"},
+                                                      std::tuple{&two[1], &expected[1], "right"}}) {
+                    ASSERT_TRUE(std::equal(got->coefficients, got->coefficients + 64, want->coefficients))
+                        << name << " " << what << ", block " << b << ", divisor " << table[1];
+                    ASSERT_EQ(got->nonzero, want->nonzero) << name << " " << what << ", block " << b;
+                }
             }
         }
     }

@@ -243,6 +243,51 @@ TEST(Robustness, GreyExportAndImportSurviveEveryFailedOperation) {
     failEveryOperation(f.dir, {[&] { return iImportJPG(greyJpeg.c_str(), f.out.c_str()); }, f.out, 0, {}});
 }
 
+// jpgEncode on both paths, one thread and two, with restart markers and
+// without: a failing allocation is JPG_ERR_NO_MEMORY with no block handed
+// over and nothing held, but where the second thread's memory or the thread
+// itself cannot be had, the call runs on one thread and gives the same bytes.
+TEST(Robustness, EncodeSurvivesEveryFailedOperation) {
+    TempDir dir;
+    const testutil::Image image = testutil::photoImage(45, 37, 3, 2);
+    struct Case {
+        int32_t sampling, quality, kernels, threads;
+        uint32_t restart;
+    } cases[] = {
+        {JPG_SAMPLING_422, 0, JPG_KERNELS_AUTO, 2, 0},
+        {JPG_SAMPLING_420, 60, JPG_KERNELS_AUTO, 1, 2},
+        {JPG_SAMPLING_444, 90, JPG_KERNELS_REFERENCE, 1, 1},
+        {JPG_SAMPLING_GREY, 30, JPG_KERNELS_PLAIN, 2, 5},
+    };
+    for (const Case &c : cases) {
+        JpgEncodeSettings settings;
+        jpgDefaultEncodeSettings(&settings);
+        settings.useLevel = c.quality == 0;
+        settings.quality = c.quality;
+        settings.sampling = c.sampling;
+        settings.kernels = c.kernels;
+        settings.threads = c.threads;
+        settings.restartInterval = c.restart;
+        Bytes expected, got;
+        // The status negated: the failures' statuses are positive then.
+        const auto run = [&] {
+            void *jpeg = nullptr;
+            size_t size = 0;
+            const int32_t status =
+                jpgEncode(image.pixels.data(), image.width, image.height, 3 * image.width, &settings, &jpeg, &size, nullptr);
+            got.assign(static_cast<uint8_t *>(jpeg), static_cast<uint8_t *>(jpeg) + size);
+            if ((jpeg != nullptr) != (status == JPG_OK)) return int32_t{100};
+            jpgFree(jpeg);
+            return -status;
+        };
+        ASSERT_EQ(run(), JPG_OK);
+        expected = got;
+        SCOPED_TRACE("sampling " + std::to_string(c.sampling) + " threads " + std::to_string(c.threads));
+        const auto failed = [&](Op op, int) { return op == Op::Alloc && c.threads == 1 ? -JPG_ERR_NO_MEMORY : -1; };
+        failEveryOperation(dir, {run, "", JPG_OK, [&] { return got == expected; }, failed});
+    }
+}
+
 // A temporary name found taken is passed over for another, 100 names at
 // most; when no source of randomness answers there is no name at all. Either
 // way the call fails with its own failure status and leaves nothing behind.

@@ -67,10 +67,10 @@ inline void storeBytes(uint8_t *out, __m256i words) {
     _mm_storeu_si128(reinterpret_cast<__m128i *>(out), packed);
 }
 
-template <uint32_t BytesPerPixel>
+template <uint32_t BytesPerPixel, bool RedFirst>
 uint32_t convertSixteens(const uint8_t *source, uint32_t width, uint8_t *y, uint8_t *cb, uint8_t *cr) {
-    static constexpr auto kBlueGreen = pairShuffles<BytesPerPixel>(0, 1);
-    static constexpr auto kRedZero = pairShuffles<BytesPerPixel>(2, 3);
+    static constexpr auto kBlueGreen = pairShuffles<BytesPerPixel>(RedFirst ? 2 : 0, 1);
+    static constexpr auto kRedZero = pairShuffles<BytesPerPixel>(RedFirst ? 0 : 2, 3);
     constexpr uint32_t kHigh = 8 * BytesPerPixel, kSecond = kSecondLoad<BytesPerPixel>;
     const __m256i offset = _mm256_set1_epi16(128);
     uint32_t x = 0;
@@ -95,12 +95,14 @@ uint32_t convertSixteens(const uint8_t *source, uint32_t width, uint8_t *y, uint
 
 }  // namespace
 
-void bgrToYccRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
-                    uint8_t *cr) {
-    const uint32_t done = bytesPerPixel == 4 ? convertSixteens<4>(source, width, y, cb, cr)
-                                             : convertSixteens<3>(source, width, y, cb, cr);
-    bgrToYccRowPlain(source + static_cast<size_t>(done) * bytesPerPixel, width - done, bytesPerPixel, y + done,
-                    cb + done, cr + done);
+void rowToYccAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, bool redFirst, uint8_t *y,
+                  uint8_t *cb, uint8_t *cr) {
+    const uint32_t done = bytesPerPixel == 4 ? (redFirst ? convertSixteens<4, true>(source, width, y, cb, cr)
+                                                         : convertSixteens<4, false>(source, width, y, cb, cr))
+                                             : (redFirst ? convertSixteens<3, true>(source, width, y, cb, cr)
+                                                         : convertSixteens<3, false>(source, width, y, cb, cr));
+    rowToYccPlain(source + static_cast<size_t>(done) * bytesPerPixel, width - done, bytesPerPixel, redFirst, y + done,
+                  cb + done, cr + done);
 }
 
 void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count) {
@@ -115,6 +117,25 @@ void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count) {
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), packed);
     }
     averagePairsPlain(in + 2 * i, out + i, count - i);
+}
+
+void averageSquaresAvx2(const uint8_t *top, const uint8_t *bottom, uint8_t *out, uint32_t count) {
+    const __m256i ones = _mm256_set1_epi8(1);
+    const __m256i bias = _mm256_set1_epi32(0x00020001);  // 1, 2, 1, 2, ... in 16-bit lanes
+    // The sums of the sixteen squares of 32 bytes of both rows, plus the bias.
+    const auto sums = [&](const uint8_t *t, const uint8_t *b) {
+        const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(t));
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(b));
+        const __m256i pairs = _mm256_add_epi16(_mm256_maddubs_epi16(x, ones), _mm256_maddubs_epi16(y, ones));
+        return _mm256_srli_epi16(_mm256_add_epi16(pairs, bias), 2);
+    };
+    uint32_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m256i a = sums(top + 2 * i, bottom + 2 * i), b = sums(top + 2 * i + 32, bottom + 2 * i + 32);
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), packed);
+    }
+    averageSquaresPlain(top + 2 * i, bottom + 2 * i, out + i, count - i);
 }
 
 }  // namespace jpg

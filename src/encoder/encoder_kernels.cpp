@@ -26,10 +26,13 @@ extern const std::array<std::array<uint64_t, 256>, 8> kZigzagBits;
 constexpr std::array<std::array<uint64_t, 256>, 8> kZigzagBits = zigzagBits();
 
 const EncoderKernels *encoderKernels(KernelSet requested) {
-    static const EncoderKernels plain{bgrToYccRowPlain, averagePairsPlain, transformBlockPlain};
+    static const EncoderKernels plain{rowToYccPlain, averagePairsPlain, averageSquaresPlain, transformBlockPlain,
+                                      transformTwoBlocksPlain};
 #if JPG_X86_KERNELS
-    static const EncoderKernels sse2{bgrToYccRowSse2, averagePairsSse2, transformBlockSse2};
-    static const EncoderKernels avx2{bgrToYccRowAvx2, averagePairsAvx2, transformBlockAvx2};
+    static const EncoderKernels sse2{rowToYccSse2, averagePairsSse2, averageSquaresSse2, transformBlockSse2,
+                                     transformTwoBlocksSse2};
+    static const EncoderKernels avx2{rowToYccAvx2, averagePairsAvx2, averageSquaresAvx2, transformBlockAvx2,
+                                     transformTwoBlocksAvx2};
     return chooseKernels(requested, &plain, &sse2, &avx2);
 #else
     return chooseKernels<EncoderKernels>(requested, &plain, nullptr, nullptr);

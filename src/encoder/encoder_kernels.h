@@ -88,40 +88,66 @@ inline uint64_t naturalToZigzagMask(uint64_t natural) {
     return zigzag;
 }
 
+// One block of quantised coefficients in natural order and the mask of its
+// non-zero ones in zigzag order (bit k: the k-th coefficient in zigzag
+// order).
+struct QuantisedBlock {
+    int16_t coefficients[64];
+    uint64_t nonzero;
+};
+
 struct EncoderKernels {
-    // One source row of `width` pixels (B, G, R in 3 or 4 bytes) to full
-    // resolution Y, Cb and Cr samples.
-    void (*bgrToYccRow)(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
-                       uint8_t *cr);
+    // One source row of `width` pixels (B, G, R, or R, G, B when redFirst,
+    // in 3 or 4 bytes) to full resolution Y, Cb and Cr samples.
+    void (*rowToYcc)(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, bool redFirst, uint8_t *y,
+                     uint8_t *cb, uint8_t *cr);
     // out[i] = (in[2i] + in[2i + 1] + 1) >> 1 for i < count.
     void (*averagePairs)(const uint8_t *in, uint8_t *out, uint32_t count);
+    // out[i] = (top[2i] + top[2i + 1] + bottom[2i] + bottom[2i + 1] + 1 +
+    // (i & 1)) >> 2 for i < count: the 2 x 2 mean with halves rounded down
+    // and up in turn, so that the rounding adds no drift over a row (as
+    // libjpeg averages 4:2:0 chroma).
+    void (*averageSquares)(const uint8_t *top, const uint8_t *bottom, uint8_t *out, uint32_t count);
     // Level shift, forward DCT and quantisation of the 8 x 8 samples at
     // `samples` (rows `stride` apart) into 64 coefficients in natural order.
     // Returns the mask of the non-zero ones in zigzag order (bit k: the k-th
     // coefficient in zigzag order).
     uint64_t (*transformBlock)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                                int16_t coefficients[64]);
+    // The same for two blocks side by side: `left` from samples, `right`
+    // from samples + 8.
+    void (*transformTwoBlocks)(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                               QuantisedBlock &left, QuantisedBlock &right);
 };
 
 // The plain kernels; the SIMD kernels use them for what is left of a row.
-void bgrToYccRowPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
-                     uint8_t *cr);
+void rowToYccPlain(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, bool redFirst, uint8_t *y,
+                   uint8_t *cb, uint8_t *cr);
 void averagePairsPlain(const uint8_t *in, uint8_t *out, uint32_t count);
+void averageSquaresPlain(const uint8_t *top, const uint8_t *bottom, uint8_t *out, uint32_t count);
 uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                              int16_t coefficients[64]);
+void transformTwoBlocksPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                             QuantisedBlock &left, QuantisedBlock &right);
 
 // The x86 kernels (colour_convert_sse2.cpp, forward_dct_sse2.cpp and the
 // _avx2 files), for processors that have the instructions.
-void bgrToYccRowSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
-                    uint8_t *cr);
+void rowToYccSse2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, bool redFirst, uint8_t *y,
+                  uint8_t *cb, uint8_t *cr);
 void averagePairsSse2(const uint8_t *in, uint8_t *out, uint32_t count);
+void averageSquaresSse2(const uint8_t *top, const uint8_t *bottom, uint8_t *out, uint32_t count);
 uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]);
-void bgrToYccRowAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, uint8_t *y, uint8_t *cb,
-                    uint8_t *cr);
+void transformTwoBlocksSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            QuantisedBlock &left, QuantisedBlock &right);
+void rowToYccAvx2(const uint8_t *source, uint32_t width, uint32_t bytesPerPixel, bool redFirst, uint8_t *y,
+                  uint8_t *cb, uint8_t *cr);
 void averagePairsAvx2(const uint8_t *in, uint8_t *out, uint32_t count);
+void averageSquaresAvx2(const uint8_t *top, const uint8_t *bottom, uint8_t *out, uint32_t count);
 uint64_t transformBlockAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
                             int16_t coefficients[64]);
+void transformTwoBlocksAvx2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            QuantisedBlock &left, QuantisedBlock &right);
 
 // The kernels of a set as the processor runs it (see resolveKernels); null
 // for the reference set, whose strip loop is the original one.

@@ -24,10 +24,11 @@ constexpr uint8_t kChrominanceBase[64] = {
     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
     99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
-// The component table: grey, then Y, Cb, Cr of the 4:2:2 colour frame.
+// The component table: grey, then Y, Cb, Cr of a colour frame, whose luma
+// sampling factors the sampling sets (chroma is always 1 x 1).
 constexpr EncoderComponent kGreyComponent = {1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 constexpr EncoderComponent kColourComponents[3] = {
-    {1, 2, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
+    {1, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},
     {2, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
     {3, 1, 1, 1, 1, 1, 0, 0, 0, 0, 0, 0, 0},
 };
@@ -42,8 +43,8 @@ void fillTable(HuffmanCodeTable *table, const uint8_t counts[16], const uint8_t 
 
 int32_t qualityScale(uint16_t level) { return static_cast<int32_t>(std::pow(double(level), 0.6) + 0.5); }
 
-void setupComponents(EncoderState *state, int32_t colourMode) {
-    if (colourMode == 1) {
+void setupComponents(EncoderState *state, Sampling sampling) {
+    if (sampling == Sampling::Grey) {
         state->frameComponents = 1;
         state->colourMode = 1;
         state->components[0] = kGreyComponent;
@@ -51,6 +52,8 @@ void setupComponents(EncoderState *state, int32_t colourMode) {
         state->frameComponents = 3;
         state->colourMode = 3;
         for (int i = 0; i < 3; ++i) state->components[i] = kColourComponents[i];
+        state->components[0].hSamp = sampling == Sampling::Ycc444 ? 1 : 2;
+        state->components[0].vSamp = sampling == Sampling::Ycc420 ? 2 : 1;
     }
     state->scanComponents = state->frameComponents;
     state->maxH = 1;
@@ -85,6 +88,21 @@ void scaleQuantTables(EncoderState *state, uint16_t level) {
     }
 }
 
+void scaleQuantTablesToQuality(EncoderState *state, int32_t quality) {
+    // A percentage of the base tables: 5000 / quality below 50, 200 - 2 x
+    // quality from 50 on (50 gives the tables themselves, 100 all ones).
+    const int32_t percent = quality < 50 ? 5000 / quality : 200 - 2 * quality;
+    for (int k = 0; k < 64; ++k) {
+        const int n = kZigzag[k];
+        const int32_t luma = (kLuminanceBase[n] * percent + 50) / 100;
+        const int32_t chroma = (kChrominanceBase[n] * percent + 50) / 100;
+        // At least 1; at quality 1 the largest is 121 x 50 = 6,050, well
+        // within 16 bits and the reciprocals' reach (no upper limit needed).
+        state->quantTables[0][k] = luma < 1 ? 1 : luma;
+        state->quantTables[1][k] = chroma < 1 ? 1 : chroma;
+    }
+}
+
 void buildHuffmanCodes(HuffmanCodeTable *table) {
     uint8_t sizes[257];
     uint16_t codes[256];
@@ -116,7 +134,7 @@ void setupHuffmanTables(EncoderState *state) {
     }
 }
 
-Result setupEncoderTables(EncoderState *state, uint16_t level, int32_t colourMode) {
+Result setupEncoderTables(EncoderState *state, const EncodeSettings &settings) {
     EncoderBlocks &blocks = state->blocks;
     if (!blocks.out.make(kOutBufferBytes)) return Result::NoMemory;
     state->outBuffer = blocks.out.get();
@@ -129,9 +147,14 @@ Result setupEncoderTables(EncoderState *state, uint16_t level, int32_t colourMod
     state->outCount = 0;
     state->bitBuffer = 0;
     state->bitCount = 0;
-    state->writeFailed = false;
-    setupComponents(state, colourMode);
-    scaleQuantTables(state, level);
+    state->restartInterval = settings.restartInterval;
+    state->restartsToGo = settings.restartInterval;
+    state->nextRestart = 0;
+    setupComponents(state, settings.sampling);
+    if (scalesByQuality(settings))
+        scaleQuantTablesToQuality(state, settings.quality);
+    else
+        scaleQuantTables(state, settings.level);
     setupHuffmanTables(state);
     return Result::Ok;
 }

@@ -1,9 +1,8 @@
-// iExportJPG: an uncompressed BMP file to a baseline JPEG file, one strip of
-// 8 source rows at a time, with the preview written into the reserved
-// segment at the end.
+// iExportJPG: an uncompressed BMP file (or a netpbm file) to a baseline
+// JPEG file. The file is the encoder's row source, read a strip at a time;
+// the output file is its byte sink (picture_encoder.cpp does the rest).
 //
-// Memory is one strip of source rows, two planes per component for one
-// strip, the 32 KB output buffer and the fixed-size preview record, whatever
+// Memory is one strip of source rows and what the encode needs, whatever
 // the height. The JPEG file is written beside its destination and moved into
 // place only when it is complete, so a failure leaves the destination as it
 // was.
@@ -14,10 +13,9 @@
 #include "base/bmp_file.h"
 #include "base/netpbm_file.h"
 #include "base/output_file.h"
-#include "encoder/encoder_kernels.h"
 #include "encoder/encoder_state.h"
+#include "encoder/row_source.h"
 #include "jpg.h"
-#include "thumbnail/thumbnail_codec.h"
 
 namespace jpg {
 
@@ -37,7 +35,7 @@ struct Source {
     bool throughTable = false;
     ColourTable table;
     bool bottomUp = false;     // the first stored row is the bottom row: strips are read from the end
-    bool rgbOrder = false;     // a netpbm file: R, G, B
+    bool redFirst = false;     // a netpbm file: R, G, B
     bool stream = false;       // read from start to end only
     HFILE file = HFILE_ERROR;  // where the rows are read
 };
@@ -61,7 +59,7 @@ Result openNetpbmSource(const OpenFile &file, const uint8_t *signature, Source &
     source.bitCount = static_cast<uint16_t>(8 * header.channels);
     source.rowStride = source.rowBytes = header.width * header.channels;
     source.pixelOffset = header.headerBytes;
-    source.rgbOrder = header.channels == 3;
+    source.redFirst = header.channels == 3;
     return Result::Ok;
 }
 
@@ -198,22 +196,31 @@ void expandStrip(const Source &source, const uint8_t *stored, uint32_t rows, uin
                          pixels + size_t{r} * stride);
 }
 
-// Reads the source's strips in picture order, top row first.
+// Reads the source's strips in picture order, top row first: the export's
+// row source.
 struct StripReader {
     const Source *source;
-    LockedBlock<uint8_t> stored;  // a strip as stored, for sources read through their colour table
-    mutable uint32_t nextRow = 0;  // from the top
-    mutable const char *failure = nullptr;  // why the rows could not be had
+    LockedBlock<uint8_t> stored;  // a strip as stored
+    LockedBlock<uint8_t> looked;  // its pixels through the colour table
+    uint32_t nextRow = 0;         // from the top
+    const char *failure = nullptr;  // why the rows could not be had
+
+    Result make() {
+        if (!stored.make({kMaxStripHeight, source->rowStride})) return Result::NoMemory;
+        if (source->throughTable && !looked.make({kMaxStripHeight, source->width, source->bytesPerPixel}))
+            return Result::NoMemory;
+        return Result::Ok;
+    }
 
     // The next `rows` rows as stored, top row first; the last row of the
     // file may come without its padding bytes. Bottom-up rows are read from
     // the end of the file backwards, a strip at a time.
-    Result readStored(uint8_t *strip, uint32_t rows) const {
+    Result readStored(uint8_t *strip, uint32_t rows) {
         const Result r = readRows(strip, rows);
         if (r != Result::Ok) failure = r == Result::Malformed ? kEndsEarly : "the file cannot be read";
         return r;
     }
-    Result readRows(uint8_t *strip, uint32_t rows) const {
+    Result readRows(uint8_t *strip, uint32_t rows) {
         const Source &s = *source;
         const uint32_t y = nextRow;
         nextRow += rows;
@@ -229,154 +236,25 @@ struct StripReader {
             for (uint32_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
                 std::swap_ranges(strip + size_t{top} * s.rowStride, strip + size_t{top + 1} * s.rowStride,
                                  strip + size_t{bottom} * s.rowStride);
-        if (s.rgbOrder)
-            for (uint8_t *p = strip, *end = strip + wanted; p < end; p += 3) std::swap(p[0], p[2]);
         return Result::Ok;
     }
 
-    // The rows as the encoder takes them are pixelStride() apart.
-    uint32_t pixelStride() const {
-        return source->throughTable ? source->width * source->bytesPerPixel : source->rowStride;
-    }
-    Result make() {
-        if (source->throughTable && !stored.make({kStripHeight, source->rowStride})) return Result::NoMemory;
-        return Result::Ok;
-    }
     // The next `rows` rows as the encoder takes them.
-    Result readPixels(uint8_t *pixels, uint32_t rows) const {
-        if (!source->throughTable) return readStored(pixels, rows);
-        const Result r = readStored(stored.get(), rows);
-        if (r == Result::Ok) expandStrip(*source, stored.get(), rows, pixels, pixelStride());
-        return r;
-    }
-    static Result readNext(void *context, uint8_t *pixels, uint32_t rows) {
-        return static_cast<const StripReader *>(context)->readPixels(pixels, rows);
-    }
-};
-
-// Buffers of the strip loop, made once per export.
-struct StripBuffers {
-    LockedBlock<uint8_t> strip;
-    LockedBlock<uint8_t> looked;  // the strip's pixels through the colour table
-    uint32_t lookedStride = 0;
-    LockedBlock<uint8_t> full[3];
-    LockedBlock<uint8_t> component[3];
-    uint8_t *fullPlanes[3] = {};
-    uint8_t *componentPlanes[3] = {};
-    uint32_t paddedStripWidth = 0;
-
-    Result make(const EncoderState &state, const Source &source) {
-        uint32_t bytes = 0;
-        if (!checkedProduct({kStripHeight, source.rowStride}, bytes)) return Result::Unsupported;
-        if (!strip.make(bytes)) return Result::NoMemory;
-        if (source.throughTable) {
-            lookedStride = source.width * source.bytesPerPixel;
-            if (!checkedProduct({kStripHeight, lookedStride}, bytes)) return Result::Unsupported;
-            if (!looked.make(bytes)) return Result::NoMemory;
+    static Result next(void *context, uint32_t rows, const uint8_t *&pixels, size_t &stride) {
+        auto *self = static_cast<StripReader *>(context);
+        const Source &s = *self->source;
+        if (const Result r = self->readStored(self->stored.get(), rows); r != Result::Ok) return r;
+        if (!s.throughTable) {
+            pixels = self->stored.get();
+            stride = s.rowStride;
+            return Result::Ok;
         }
-        paddedStripWidth = roundUpWide(state.width, 8u * state.maxH);
-        for (uint32_t i = 0; i < state.scanComponents; ++i) {
-            const EncoderComponent &c = state.components[i];
-            if (!checkedProduct({c.paddedWidth, 8u * c.mcuHeightBlocks}, bytes)) return Result::Unsupported;
-            if (!component[i].make(bytes)) return Result::NoMemory;
-        }
-        for (uint32_t i = 0; i < state.scanComponents; ++i) {
-            if (!checkedProduct({paddedStripWidth, kStripHeight}, bytes)) return Result::Unsupported;
-            if (!full[i].make(bytes)) return Result::NoMemory;
-            fullPlanes[i] = full[i].get();
-            componentPlanes[i] = component[i].get();
-        }
+        stride = size_t{s.width} * s.bytesPerPixel;
+        expandStrip(s, self->stored.get(), rows, self->looked.get(), static_cast<uint32_t>(stride));
+        pixels = self->looked.get();
         return Result::Ok;
     }
 };
-
-// The pixels of the strip's rows as the encoder takes them, and their stride.
-const uint8_t *stripPixels(StripBuffers &buffers, const Source &source, uint32_t rows, uint32_t &stride) {
-    if (!source.throughTable) {
-        stride = source.rowStride;
-        return buffers.strip.get();
-    }
-    expandStrip(source, buffers.strip.get(), rows, buffers.looked.get(), buffers.lookedStride);
-    stride = buffers.lookedStride;
-    return buffers.looked.get();
-}
-
-// One strip, one MCU row: convert, pad, downsample and code it.
-void encodeStrip(EncoderState *state, ThumbnailGather *gather, StripBuffers &buffers, const Source &source,
-                 uint32_t rows, bool lastStrip) {
-    uint32_t stride = 0;
-    const uint8_t *pixels = stripPixels(buffers, source, rows, stride);
-    if (rows != 0) convertStripToPlanes(state, pixels, rows, stride, source.bytesPerPixel, buffers.fullPlanes);
-    if (buffers.paddedStripWidth > state->width || lastStrip)
-        padStripEdges(state, buffers.paddedStripWidth, rows, buffers.fullPlanes);
-    downsampleStrip(state, buffers.paddedStripWidth, buffers.fullPlanes, buffers.componentPlanes);
-    encodeMcuRow(state, gather, buffers.componentPlanes);
-    endGatherRow(gather);
-}
-
-// Writes the identifier, the layout tag and the coded preview into the
-// reserved segment.
-Result writePreview(HFILE jpegFile, const ThumbnailGather *gather, uint16_t layout) {
-    // From the identifier through the last code byte.
-    constexpr uint32_t kLayoutAt = kPreviewLayoutOffset - kPreviewIdentifierOffset;
-    constexpr uint32_t kCodesAt = kPreviewCodeOffset - kPreviewIdentifierOffset;
-    constexpr uint32_t count = kPreviewBytesNeeded - kPreviewIdentifierOffset;
-    LockedBlock<uint8_t> block;
-    if (!block.make(kThumbSampleBytes + count)) return Result::NoMemory;
-    uint8_t *samples = block.get();
-    uint8_t *segment = samples + kThumbSampleBytes;
-    thumbnailSamples(gather, samples);
-    std::memcpy(segment, kPreviewIdentifier, kPreviewIdentifierBytes);
-    // Stored low byte first, after 1 became 256: 1 reads back big-endian.
-    const uint16_t stored = layout == 1 ? 256 : layout;
-    putLe16(segment + kLayoutAt, stored);
-    encodeThumbnail(samples, kThumbSampleBytes, segment + kCodesAt);
-    if (_llseek(jpegFile, kPreviewIdentifierOffset, FILE_BEGIN) != static_cast<LONG>(kPreviewIdentifierOffset))
-        return Result::IoError;
-    if (_lwrite(jpegFile, reinterpret_cast<LPCCH>(segment), count) != count) return Result::IoError;
-    return Result::Ok;
-}
-
-// Sets the encoder up, writes the headers, codes every strip and writes the
-// preview into the output file.
-Result encodePicture(const Source &source, StripReader &reader, const OutputFile &jpegFile, uint16_t layout,
-                     uint16_t level, const CallOptions &options) {
-    const EncoderKernels *kernels = encoderKernels(options.kernels);
-    const uint32_t threads = resolveThreads(options, uint64_t(source.width) * source.height);
-
-    EncoderState state{};
-    state.width = source.width;
-    state.height = source.height;
-    state.jpegFile = jpegFile.get();
-    const int32_t colourMode = source.bytesPerPixel == 1 ? 1 : 3;
-    Result r;
-    if ((r = setupEncoderTables(&state, level, colourMode)) != Result::Ok) return r;
-    if ((r = writeHeaders(jpegFile.get(), &state)) != Result::Ok) return r;
-
-    StripBuffers buffers;
-    if (kernels == nullptr && (r = buffers.make(state, source)) != Result::Ok) return r;
-    LockedBlock<uint8_t> gatherBlock;
-    if (!gatherBlock.make(thumbnailGatherBytes())) return Result::NoMemory;
-    auto *gather = reinterpret_cast<ThumbnailGather *>(gatherBlock.get());
-    startThumbnailGather(gather, &state);
-
-    if (kernels != nullptr) {
-        if ((r = reader.make()) != Result::Ok) return r;
-        const StripSource strips{&StripReader::readNext, &reader, reader.pixelStride(), source.bytesPerPixel};
-        if ((r = encodeScanFast(&state, gather, strips, *kernels, threads)) != Result::Ok) return r;
-    } else {
-        for (uint32_t y = 0; y < state.height; y += kStripHeight) {
-            const uint32_t rows = state.height - y < kStripHeight ? state.height - y : kStripHeight;
-            if ((r = reader.readStored(buffers.strip.get(), rows)) != Result::Ok) return r;
-            const bool lastStrip = rows != kStripHeight || y + kStripHeight == state.height;
-            encodeStrip(&state, gather, buffers, source, rows, lastStrip);
-            if (state.writeFailed) return Result::WriteFailed;
-        }
-        if ((r = finishScan(&state)) != Result::Ok) return r;
-    }
-    releaseEncoderTables(&state);
-    return writePreview(jpegFile.get(), gather, layout);
-}
 
 }  // namespace
 
@@ -409,8 +287,17 @@ Result exportJpeg(const char *sourcePath, const char *jpegPath, uint16_t layout,
         if (refusal != nullptr) refusal->set(jpegFile.explain(), true);
         return Result::IoError;
     }
-    StripReader reader{&source, {}};
-    r = encodePicture(source, reader, jpegFile, layout, level, options);
+    StripReader reader{&source, {}, {}};
+    r = reader.make();
+    if (r == Result::Ok) {
+        const RowSource rows{&StripReader::next, nullptr, &reader, source.bytesPerPixel, source.redFirst};
+        ByteSink sink;
+        sink.toFile(jpegFile.get());
+        EncodeSettings settings;
+        settings.level = level;
+        settings.previewLayout = layout;
+        r = encodePicture(rows, source.width, source.height, sink, settings, options);
+    }
     if (r == Result::Ok && !jpegFile.commit()) r = Result::WriteFailed;
     if (r != Result::Ok && refusal != nullptr) {
         if (reader.failure != nullptr)

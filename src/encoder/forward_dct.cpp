@@ -127,4 +127,10 @@ uint64_t transformBlockPlain(const uint8_t *samples, uint32_t stride, const Quan
     return naturalToZigzagMask(nonzero);
 }
 
+void transformTwoBlocksPlain(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                             QuantisedBlock &left, QuantisedBlock &right) {
+    left.nonzero = transformBlockPlain(samples, stride, table, left.coefficients);
+    right.nonzero = transformBlockPlain(samples + 8, stride, table, right.coefficients);
+}
+
 }  // namespace jpg

@@ -28,8 +28,9 @@
 //    checks that both arrangements give the same forms.
 //
 // Two arrangements of the same butterfly: dctPass16 over eight vectors of
-// eight lanes (SSE2), and dctPassPaired over four vectors of sixteen lanes,
-// each holding two of the eight as its low and high half (AVX2). Included
+// eight lanes (SSE2; AVX2 with two blocks, one per half), and dctPassPaired
+// over four vectors of sixteen lanes, each holding two of the eight as its
+// low and high half (AVX2, one block). Included
 // only by the kernel files and by that test, each with its own lane
 // operations `Ops`:
 //   V    8 (or 2 x 8) values in 16-bit lanes: add, sub, shiftLeft2,

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 
 #include "encoder/encoder_kernels.h"
+#include "base/simd_transpose.h"
 #include "encoder/forward_dct_lanes.h"
 
 namespace jpg {
@@ -43,27 +44,13 @@ struct Sse2Lanes {
         return {_mm_srai_epi32(_mm_add_epi32(a.lo, round), N), _mm_srai_epi32(_mm_add_epi32(a.hi, round), N)};
     }
     static V narrow(const W &a) { return _mm_packs_epi32(a.lo, a.hi); }
+    static V lo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
+    static V hi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
+    static V lo32(V a, V b) { return _mm_unpacklo_epi32(a, b); }
+    static V hi32(V a, V b) { return _mm_unpackhi_epi32(a, b); }
+    static V lo64(V a, V b) { return _mm_unpacklo_epi64(a, b); }
+    static V hi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
 };
-
-// An 8 x 8 block of 16-bit values, one row per vector, transposed in place.
-inline void transpose8x8(__m128i v[8]) {
-    const __m128i a0 = _mm_unpacklo_epi16(v[0], v[1]), a1 = _mm_unpackhi_epi16(v[0], v[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(v[2], v[3]), a3 = _mm_unpackhi_epi16(v[2], v[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(v[4], v[5]), a5 = _mm_unpackhi_epi16(v[4], v[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(v[6], v[7]), a7 = _mm_unpackhi_epi16(v[6], v[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    v[0] = _mm_unpacklo_epi64(b0, b4);
-    v[1] = _mm_unpackhi_epi64(b0, b4);
-    v[2] = _mm_unpacklo_epi64(b1, b5);
-    v[3] = _mm_unpackhi_epi64(b1, b5);
-    v[4] = _mm_unpacklo_epi64(b2, b6);
-    v[5] = _mm_unpackhi_epi64(b2, b6);
-    v[6] = _mm_unpacklo_epi64(b3, b7);
-    v[7] = _mm_unpackhi_epi64(b3, b7);
-}
 
 template <class T>
 inline __m128i load(const T *p) {
@@ -92,9 +79,9 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(samples + static_cast<size_t>(r) * stride));
         v[r] = _mm_sub_epi16(_mm_unpacklo_epi8(bytes, zero), centre);
     }
-    transpose8x8(v);  // v[c]: column c of every row
+    transpose8x8<Sse2Lanes>(v);  // v[c]: column c of every row
     dctPass16<Sse2Lanes, true>(v);
-    transpose8x8(v);  // v[r]: row r of the row pass's results
+    transpose8x8<Sse2Lanes>(v);  // v[r]: row r of the row pass's results
     dctPass16<Sse2Lanes, false>(v);
     uint64_t zeros = 0;
 #pragma GCC unroll 4
@@ -106,6 +93,12 @@ uint64_t transformBlockSse2(const uint8_t *samples, uint32_t stride, const Quant
         zeros |= static_cast<uint64_t>(_mm_movemask_epi8(rowZeros)) << (8 * r);
     }
     return naturalToZigzagMask(~zeros);
+}
+
+void transformTwoBlocksSse2(const uint8_t *samples, uint32_t stride, const QuantReciprocals &table,
+                            QuantisedBlock &left, QuantisedBlock &right) {
+    left.nonzero = transformBlockSse2(samples, stride, table, left.coefficients);
+    right.nonzero = transformBlockSse2(samples + 8, stride, table, right.coefficients);
 }
 
 }  // namespace jpg

@@ -1,6 +1,23 @@
-// The start of every exported file, SOI to SOS: the reserved preview segment
-// first (so the preview lands at fixed offsets), then JFIF, DQT, SOF0, DHT, a
-// comment filler that brings a colour header to 6,144 bytes, and SOS.
+// The start of every file the encoder writes, SOI to SOS, in this order:
+//
+//   SOI
+//   APP1  the reserved preview segment, when there is a preview: first, so
+//         that the preview lands at fixed offsets (iRead_APP1 and readers
+//         of the file's first 4,820 bytes rely on it)
+//   APP0  JFIF 1.00 with the settings' density, no thumbnail
+//   APP2  the ICC profile, in "ICC_PROFILE" chunks of up to 65,519 bytes
+//         numbered from 1, when there is one
+//   COM   the settings' comment, when there is one
+//   DQT   the tables the components use, 16-bit entries for a table that
+//         needs them
+//   SOF0  or SOF1 (extended) for the standard-scaled tables when one has
+//         16-bit entries, as libjpeg writes them; the level's tables keep
+//         the exports' SOF0
+//   DHT   the standard Huffman tables the components use
+//   DRI   the restart interval, when there is one
+//   COM   415 zero bytes: the exports' filler, which brings a colour
+//         export's header to 6,144 bytes; in their layout alone
+//   SOS
 #include <cstring>
 
 #include "encoder/encoder_state.h"
@@ -11,9 +28,8 @@ namespace jpg {
 
 namespace {
 
-constexpr uint32_t kCommentPayload = 415;
-// Largest header: two 16-bit quantisation tables.
-constexpr uint32_t kMaxHeaderBytes = kPreviewSegmentEnd + 18 + (4 + 2 * 129) + 19 + 420 + 419 + 14;
+constexpr uint32_t kFillerPayload = 415;
+constexpr uint8_t kIccIdentifier[12] = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0};
 
 // Appends bytes to the header being assembled.
 struct HeaderBytes {
@@ -90,36 +106,81 @@ void putHuffmanTable(HeaderBytes &out, uint32_t classAndNumber, const HuffmanCod
 
 }  // namespace
 
-Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
+bool isExportLayout(const EncodeSettings &s) {
+    return !scalesByQuality(s) && s.preview && (s.sampling == Sampling::Ycc422 || s.sampling == Sampling::Grey) &&
+           s.iccSize == 0 && s.comment == nullptr && s.restartInterval == 0;
+}
+
+Result writeHeaders(ByteSink &sink, const EncoderState *state, const EncodeSettings &settings) {
     const TableUse use = tablesInUse(state);
+    const bool filler = isExportLayout(settings);
+    const uint32_t iccChunks = (settings.iccSize + kIccChunkBytes - 1) / kIccChunkBytes;
+    bool wide = false;
+    for (uint32_t t = 0; t < 4; ++t) wide = wide || (use.quant[t] && wideTable(state->quantTables[t]));
+
+    // Every segment's bytes, then one block for them all.
+    const uint32_t previewBytes = settings.preview ? 2 + 2 + kPreviewPayloadBytes : 0;
+    const uint32_t commentBytes = settings.comment != nullptr ? 4 + settings.commentSize : 0;
+    const uint32_t frameBytes = 2 + 8 + 3u * state->frameComponents;
+    const uint32_t scanBytes = 2 + 6 + 2u * state->scanComponents;
+    uint32_t total = 0;
+    if (!checkedProduct({uint64_t{2} + previewBytes + 18 + 18 * uint64_t{iccChunks} + settings.iccSize + commentBytes +
+                             2 + dqtLength(state, use) + frameBytes + 2 + dhtLength(state, use) +
+                             (state->restartInterval != 0 ? 6 : 0) + (filler ? 4 + kFillerPayload : 0) + scanBytes},
+                        total))
+        return Result::Unsupported;
     LockedBlock<uint8_t> start;
-    if (!start.make(kMaxHeaderBytes)) return Result::NoMemory;
+    if (!start.make(total)) return Result::NoMemory;
     HeaderBytes out{start.get()};
 
     out.marker(marker::kSoi);
-    // The reserved segment: the preview is written into it at the end.
-    out.marker(marker::kApp1);
-    out.word(2 + kPreviewPayloadBytes);
-    out.zeros(kPreviewPayloadBytes);
+    if (settings.preview) {
+        // The reserved segment: the preview is written into it at the end.
+        out.marker(marker::kApp1);
+        out.word(2 + kPreviewPayloadBytes);
+        out.zeros(kPreviewPayloadBytes);
+    }
 
-    // JFIF version 1.00, 72 x 72 dots per inch, no thumbnail.
-    static constexpr uint8_t kJfif[14] = {'J', 'F', 'I', 'F', 0x00, 0x01, 0x00, 0x01, 0x00, 0x48, 0x00, 0x48, 0x00, 0x00};
+    // JFIF version 1.00, no thumbnail.
+    static constexpr uint8_t kJfif[7] = {'J', 'F', 'I', 'F', 0x00, 0x01, 0x00};
     out.marker(marker::kApp0);
-    out.word(2 + sizeof kJfif);
+    out.word(2 + 14);
     out.bytes(kJfif, sizeof kJfif);
+    out.byte(settings.densityUnits);
+    out.word(settings.densityX);
+    out.word(settings.densityY);
+    out.byte(0);
+    out.byte(0);
+
+    for (uint32_t chunk = 0; chunk < iccChunks; ++chunk) {
+        const uint32_t at = chunk * kIccChunkBytes;
+        const uint32_t n = settings.iccSize - at < kIccChunkBytes ? settings.iccSize - at : kIccChunkBytes;
+        out.marker(marker::kApp2);
+        out.word(2 + sizeof kIccIdentifier + 2 + n);
+        out.bytes(kIccIdentifier, sizeof kIccIdentifier);
+        out.byte(chunk + 1);
+        out.byte(iccChunks);
+        out.bytes(settings.icc + at, n);
+    }
+
+    if (settings.comment != nullptr) {
+        out.marker(marker::kCom);
+        out.word(2 + settings.commentSize);
+        out.bytes(settings.comment, settings.commentSize);
+    }
 
     out.marker(marker::kDqt);
     out.word(dqtLength(state, use));
     for (uint32_t t = 0; t < 4; ++t) {
         if (!use.quant[t]) continue;
         const int32_t *table = state->quantTables[t];
-        const bool wide = wideTable(table);
-        out.byte((wide ? 0x10 : 0x00) | t);
-        for (int k = 0; k < 64; ++k) wide ? out.word(static_cast<uint32_t>(table[k])) : out.byte(table[k]);
+        const bool wideEntries = wideTable(table);
+        out.byte((wideEntries ? 0x10 : 0x00) | t);
+        for (int k = 0; k < 64; ++k) wideEntries ? out.word(static_cast<uint32_t>(table[k])) : out.byte(table[k]);
     }
 
-    out.marker(marker::kSof0);
-    out.word(8 + 3u * state->frameComponents);
+    out.marker(wide && scalesByQuality(settings) ? marker::kSof1 : marker::kSof0);
+    out.word(frameBytes - 2);
     out.byte(8);
     out.word(state->height);
     out.word(state->width);
@@ -138,12 +199,20 @@ Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
         if (use.ac[t]) putHuffmanTable(out, 16 + t, state->acCodes[t]);
     }
 
-    out.marker(marker::kCom);
-    out.word(2 + kCommentPayload);
-    out.zeros(kCommentPayload);
+    if (state->restartInterval != 0) {
+        out.marker(marker::kDri);
+        out.word(4);
+        out.word(state->restartInterval);
+    }
+
+    if (filler) {
+        out.marker(marker::kCom);
+        out.word(2 + kFillerPayload);
+        out.zeros(kFillerPayload);
+    }
 
     out.marker(marker::kSos);
-    out.word(6 + 2u * state->scanComponents);
+    out.word(scanBytes - 2);
     out.byte(state->scanComponents);
     for (uint32_t i = 0; i < state->scanComponents; ++i) {
         const EncoderComponent &c = state->components[i];
@@ -154,9 +223,7 @@ Result writeHeaders(HFILE jpegFile, const EncoderState *state) {
     out.byte(63);
     out.byte(0);
 
-    const auto count = static_cast<uint32_t>(out.p - start.get());
-    if (_lwrite(jpegFile, reinterpret_cast<LPCCH>(start.get()), count) != count) return Result::IoError;
-    return Result::Ok;
+    return sink.write(start.get(), total) ? Result::Ok : sink.failure;
 }
 
 }  // namespace jpg

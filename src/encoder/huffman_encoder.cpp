@@ -1,5 +1,6 @@
 // Sequential Huffman coding of one scan (ITU-T T.81, F.1.2) and the bit
-// writer: byte stuffing, a 32,768-byte output buffer, fill bits and EOI.
+// writer: byte stuffing, a 32,768-byte output buffer, restart markers, fill
+// bits and EOI.
 #include "base/bit_ops.h"
 #include "base/markers.h"
 #include "base/standard_tables.h"
@@ -21,15 +22,14 @@ inline int32_t magnitudeBits(int32_t v) {
 }
 
 void flushOutBuffer(EncoderState *state, uint32_t count) {
-    if (_lwrite(state->jpegFile, reinterpret_cast<LPCCH>(state->outBuffer), count) != count)
-        state->writeFailed = true;
+    state->sink->write(state->outBuffer, count);
     state->outCount = 0;
 }
 
 // The end-of-image marker, after the last coded byte.
-bool writeEoi(HFILE file) {
+bool writeEoi(ByteSink &sink) {
     static constexpr uint8_t kEoi[2] = {marker::kPrefix, marker::kEoi};
-    return _lwrite(file, reinterpret_cast<LPCCH>(kEoi), 2) == 2;
+    return sink.write(kEoi, 2);
 }
 
 inline void storeByte(EncoderState *state, uint8_t byte) {
@@ -87,9 +87,32 @@ void encodeMcu(EncoderState *state, int32_t blocks[][64]) {
     }
 }
 
+namespace {
+
+// Completes the last byte with 1-bits, writes RSTn and resets the DC
+// predictions.
+void restartScan(EncoderState *state) {
+    putBits(state, 0x7F, 7);  // fill bits: at most 7 stay pending, and are dropped
+    state->bitBuffer = 0;
+    state->bitCount = 0;
+    storeByte(state, marker::kPrefix);
+    storeByte(state, static_cast<uint8_t>(marker::kRst0 + state->nextRestart));
+    state->nextRestart = (state->nextRestart + 1) & 7;
+    for (int32_t &p : state->dcPredictors) p = 0;
+}
+
+}  // namespace
+
 void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *const componentPlanes[]) {
     int32_t blockBuffer[kMaxBlocksPerMcu][64];
     for (uint32_t i = 0; i < state->mcusPerRow; ++i) {
+        if (state->restartInterval != 0) {
+            if (state->restartsToGo == 0) {
+                restartScan(state);
+                state->restartsToGo = state->restartInterval;
+            }
+            --state->restartsToGo;
+        }
         uint32_t blockNumber = 0;
         for (uint32_t j = 0; j < state->scanComponents; ++j) {
             const EncoderComponent &c = state->components[j];
@@ -101,8 +124,8 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
                                    blockBuffer[blockNumber++], table, c.paddedWidth);
         }
         if (gather != nullptr) {
-            int32_t dc[4] = {};
-            for (uint32_t b = 0; b < 4 && b < blockNumber; ++b) dc[b] = blockBuffer[b][0];
+            int32_t dc[kMaxBlocksPerMcu] = {};
+            for (uint32_t b = 0; b < blockNumber; ++b) dc[b] = blockBuffer[b][0];
             gatherMcuDc(gather, i, dc);
         }
         encodeMcu(state, blockBuffer);
@@ -112,8 +135,8 @@ void encodeMcuRow(EncoderState *state, ThumbnailGather *gather, const uint8_t *c
 Result finishScan(EncoderState *state) {
     putBits(state, 0x7F, 7);
     if (state->outCount != 0) flushOutBuffer(state, state->outCount);
-    if (!writeEoi(state->jpegFile)) state->writeFailed = true;
-    return state->writeFailed ? Result::IoError : Result::Ok;
+    writeEoi(*state->sink);
+    return state->sink->failure;
 }
 
 namespace {
@@ -127,17 +150,33 @@ inline uint32_t significantBits(uint32_t a) {
 #endif
 }
 
-void writeBuffer(ScanWriter &w) {
-    if (w.used != 0 && _lwrite(w.file, reinterpret_cast<LPCCH>(w.buffer), w.used) != w.used) w.failed = true;
+// The least room a window must have: the bytes of one full bit buffer with
+// stuffing, a restart marker, or the last bytes.
+constexpr uint32_t kLeastRoom = 32;
+static_assert(sizeof(ScanWriter::spill) >= kLeastRoom, "the spill area is a window");
+
+// A window of the sink to code into: after a failure, the spill area.
+void openWindow(ScanWriter &w) {
     w.used = 0;
+    w.buffer = w.sink->window(kLeastRoom, w.capacity);
+    if (w.buffer == nullptr) {
+        w.buffer = w.spill;
+        w.capacity = sizeof w.spill;
+    }
+}
+
+// Hands the coded bytes to the sink and opens the next window.
+void writeBuffer(ScanWriter &w) {
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    openWindow(w);
 }
 
 // Stores the eight bytes of a full bit buffer, most significant first, each
-// 0xFF followed by a stuffed 0.
+// 0xFF followed by a stuffed 0 (raw bits: none).
 inline void emitWord(ScanWriter &w, uint64_t word) {
     if (w.capacity - w.used < 16) writeBuffer(w);
     uint8_t *out = w.buffer + w.used;
-    if (!hasFfByte(word)) {
+    if (w.raw || !hasFfByte(word)) {
         for (int i = 0; i < 8; ++i) out[i] = static_cast<uint8_t>(word >> (56 - 8 * i));
         w.used += 8;
         return;
@@ -172,6 +211,11 @@ inline void valueBits(int32_t v, uint32_t &size, uint32_t &bits) {
 }
 
 }  // namespace
+
+void startScanWriter(ScanWriter &w, ByteSink &sink) {
+    w.sink = &sink;
+    openWindow(w);
+}
 
 void prepareBlockCodes(const HuffmanCodeTable &dc, const HuffmanCodeTable &ac, BlockCodes &codes) {
     for (int s = 0; s < 16; ++s) {
@@ -212,26 +256,77 @@ void encodeBlockFast(ScanWriter &w, const BlockCodes &codes, const int16_t coeff
     if (last != 63) put(w, codes.acCode[0x00], codes.acLength[0x00]);
 }
 
-void flushScanWriter(ScanWriter &w) {
-    // Whole pending bytes, then the buffer.
+namespace {
+
+// Moves the whole pending bytes into the buffer, which has room for 16.
+void storePendingBytes(ScanWriter &w) {
     const uint32_t pending = static_cast<uint32_t>(64 - w.free);
-    uint32_t n = pending / 8;
-    if (w.capacity - w.used < 16) writeBuffer(w);
+    const uint32_t n = pending / 8;
     for (uint32_t i = 0; i < n; ++i) {
         const auto byte = static_cast<uint8_t>(w.bits >> (pending - 8 * (i + 1)));
         w.buffer[w.used++] = byte;
-        if (byte == marker::kPrefix) w.buffer[w.used++] = marker::kStuffed;
+        if (byte == marker::kPrefix && !w.raw) w.buffer[w.used++] = marker::kStuffed;
     }
     w.free += static_cast<int32_t>(8 * n);
-    writeBuffer(w);
+}
+
+// Completes the last byte with 1-bits.
+void putFillBits(ScanWriter &w) {
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
+    if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);
+}
+
+}  // namespace
+
+uint64_t rawBitsWritten(const ScanWriter &w) {
+    return 8 * (w.sink->size + w.used) + static_cast<uint64_t>(64 - w.free);
+}
+
+uint64_t finishRawScan(ScanWriter &w) {
+    const uint64_t total = rawBitsWritten(w);
+    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
+    if (pending != 0) put(w, 0, 8 - pending);  // the last bits' byte, completed with zeros
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    storePendingBytes(w);
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    w.used = 0;
+    return total;
+}
+
+void appendRawBits(ScanWriter &w, const uint8_t *bits, uint64_t from, uint64_t to) {
+    uint64_t at = from;
+    if (at % 8 != 0 && at < to) {  // up to a byte boundary
+        const auto n = static_cast<uint32_t>(to - at < 8 - at % 8 ? to - at : 8 - at % 8);
+        put(w, (bits[at / 8] >> (8 - at % 8 - n)) & ((1u << n) - 1), n);
+        at += n;
+    }
+    for (; to - at >= 32; at += 32) {
+        const uint8_t *p = bits + at / 8;
+        put(w, uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | p[3], 32);
+    }
+    for (; to - at >= 8; at += 8) put(w, bits[at / 8], 8);
+    if (at < to) {
+        const auto n = static_cast<uint32_t>(to - at);
+        put(w, bits[at / 8] >> (8 - n), n);
+    }
+}
+
+void restartScanFast(ScanWriter &w, uint32_t n) {
+    putFillBits(w);
+    if (w.capacity - w.used < 18) writeBuffer(w);
+    storePendingBytes(w);
+    w.buffer[w.used++] = marker::kPrefix;
+    w.buffer[w.used++] = static_cast<uint8_t>(marker::kRst0 + n);
 }
 
 Result finishScanFast(ScanWriter &w) {
-    const uint32_t pending = static_cast<uint32_t>(64 - w.free) % 8;
-    if (pending != 0) put(w, (1u << (8 - pending)) - 1, 8 - pending);  // complete the byte with 1-bits
-    flushScanWriter(w);
-    if (!writeEoi(w.file)) w.failed = true;
-    return w.failed ? Result::IoError : Result::Ok;
+    putFillBits(w);
+    if (w.capacity - w.used < 16) writeBuffer(w);
+    storePendingBytes(w);
+    if (w.buffer != w.spill) w.sink->commit(w.used);
+    w.used = 0;
+    writeEoi(*w.sink);
+    return w.sink->failure;
 }
 
 }  // namespace jpg

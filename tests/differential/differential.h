@@ -1,6 +1,7 @@
 // The differential check of the kernel sets: every conversion through the
 // reference kernels and through every other set the processor runs, with one
-// and two threads, must give the same bytes and the same status.
+// and two threads, must give the same bytes and the same status; and
+// jpgEncode must give the bytes of the export.
 #ifndef JPG_TESTS_DIFFERENTIAL_H
 #define JPG_TESTS_DIFFERENTIAL_H
 
@@ -27,6 +28,9 @@ struct Tally {
     void note(const std::string &label, int32_t status, const std::vector<uint8_t> &bytes);
 };
 
+// The files in `directories` and below, each directory's in sorted order.
+std::vector<std::string> corpusFiles(const std::vector<std::string> &directories);
+
 // Every option set a conversion is compared under, the reference first.
 std::vector<jpg::CallOptions> optionSets();
 std::string describe(const jpg::CallOptions &options);
@@ -38,6 +42,11 @@ void checkImports(const std::vector<std::string> &directories, Scope scope, Tall
 // Exports: the BMP files in `directories` and generated colour and grey
 // pictures, at several levels and preview layouts.
 void checkExports(const std::vector<std::string> &directories, Scope scope, Tally &tally);
+
+// jpgEncode: with the level, the export's bytes of the BMP files in
+// `directories` and of generated pictures in every pixel format; in every
+// layout, the same bytes under every option set.
+void checkEncodes(const std::vector<std::string> &directories, Scope scope, Tally &tally);
 
 }  // namespace differential
 

@@ -5,9 +5,11 @@
 // outcome; --check-digests compares this run's with those another run wrote
 // (on another architecture: the same bytes everywhere). Exit status 0 when
 // every case agreed.
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "differential.h"
@@ -69,6 +71,19 @@ bool checkDigests(const std::string &path, Tally &tally) {
 
 }  // namespace
 
+std::vector<std::string> corpusFiles(const std::vector<std::string> &directories) {
+    std::vector<std::string> all;
+    for (const std::string &d : directories) {
+        std::error_code ec;
+        std::vector<std::filesystem::path> files;
+        for (const auto &e : std::filesystem::recursive_directory_iterator(d, ec))
+            if (e.is_regular_file()) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        for (const auto &f : files) all.push_back(f.string());
+    }
+    return all;
+}
+
 std::vector<jpg::CallOptions> optionSets() {
     using jpg::KernelSet;
     std::vector<jpg::CallOptions> sets;
@@ -105,6 +120,7 @@ int main(int argc, char **argv) {
     differential::Tally tally;
     differential::checkImports(directories, scope, tally);
     differential::checkExports(directories, scope, tally);
+    differential::checkEncodes(directories, scope, tally);
     std::printf("%d cases, %d mismatches\n", tally.cases, tally.failures);
     bool ok = tally.failures == 0 && tally.cases > 0;
     if (!writeTo.empty() && !differential::writeDigests(writeTo, tally)) {

@@ -4,7 +4,6 @@
 // several preview layouts.
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 
 #include "differential.h"
 #include "encoder/encoder_state.h"
@@ -14,7 +13,6 @@ namespace differential {
 
 namespace {
 
-namespace fs = std::filesystem;
 using testutil::Bytes;
 
 struct Outcome {
@@ -70,8 +68,8 @@ void checkGenerated(Scope scope, const testutil::TempDir &dir, Tally &tally) {
         }
 }
 
-bool isBmp(const fs::path &path) {
-    FILE *f = std::fopen(path.string().c_str(), "rb");
+bool isBmp(const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "rb");
     if (f == nullptr) return false;
     char magic[2] = {};
     const bool bm = std::fread(magic, 1, 2, f) == 2 && magic[0] == 'B' && magic[1] == 'M';
@@ -83,14 +81,8 @@ bool isBmp(const fs::path &path) {
 
 void checkExports(const std::vector<std::string> &directories, Scope scope, Tally &tally) {
     testutil::TempDir dir;
-    for (const std::string &d : directories) {
-        std::error_code ec;
-        std::vector<fs::path> files;
-        for (const auto &e : fs::recursive_directory_iterator(d, ec))
-            if (e.is_regular_file() && isBmp(e.path())) files.push_back(e.path());
-        std::sort(files.begin(), files.end());
-        for (const fs::path &f : files) checkOne(f.string(), f.string(), dir, tally);
-    }
+    for (const std::string &f : corpusFiles(directories))
+        if (isBmp(f)) checkOne(f, f, dir, tally);
     checkGenerated(scope, dir, tally);
 }
 
