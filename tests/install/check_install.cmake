@@ -29,7 +29,7 @@ if(NOT pcfile)
 endif()
 get_filename_component(pcdir ${pcfile} DIRECTORY)
 get_filename_component(libdir ${pcdir} DIRECTORY)
-foreach(file include/jpg.h include/jpg_canvas.h bin/jpgtool share/man/man1/jpgtool.1)
+foreach(file include/jpg.h include/jpg_canvas.h include/jpg_codec.h bin/jpgtool share/man/man1/jpgtool.1)
   if(NOT EXISTS ${prefix}/${file})
     message(FATAL_ERROR "${file} not installed")
   endif()
@@ -56,6 +56,7 @@ run(${CMAKE_COMMAND} -S ${SOURCE}/tests/install -B ${WORK}/consumer -DCMAKE_PREF
 run(${CMAKE_COMMAND} --build ${WORK}/consumer)
 run(${WORK}/consumer/consumer ${sample} ${WORK}/package.bmp ${WORK}/package.jpg)
 run(${WORK}/consumer/tool_consumer ${sample} ${WORK}/tool.bmp)
+run(${WORK}/consumer/codec_consumer ${sample} ${WORK}/codec.jpg)
 
 # 2. pkg-config
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
@@ -65,6 +66,19 @@ separate_arguments(flags UNIX_COMMAND "${flags}")
 run(${CC} ${SOURCE}/tests/install/consumer.c ${flags} -o ${WORK}/pkgconfig-consumer)
 set(ENV{LD_LIBRARY_PATH} ${libdir})
 run(${WORK}/pkgconfig-consumer ${sample} ${WORK}/pkgconfig.bmp ${WORK}/pkgconfig.jpg)
+run(pkg-config --cflags --libs jpgcodec)
+string(STRIP "${RUN_OUTPUT}" flags)
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(${CC} ${SOURCE}/tests/install/codec_consumer.c ${flags} -o ${WORK}/pkgconfig-codec-consumer)
+run(${WORK}/pkgconfig-codec-consumer ${sample} ${WORK}/pkgconfig-codec.jpg)
+# The codec library exports its API and nothing else.
+run(nm -D --defined-only ${libdir}/libjpgcodec.so)
+foreach(name jpgReadInfo jpgReadIcc jpgReadPreview jpgDefaultDecodeSettings jpgScaledSize jpgScaleFor jpgDecode
+    jpgDefaultEncodeSettings jpgEncode jpgFree jpgVersion)
+  if(NOT RUN_OUTPUT MATCHES " T ${name}\n")
+    message(FATAL_ERROR "libjpgcodec.so does not export ${name}:\n${RUN_OUTPUT}")
+  endif()
+endforeach()
 
 # The installed jpgtool and its man page.
 run(${prefix}/bin/jpgtool --version)
