@@ -45,7 +45,10 @@ class BuildWithCMake(build_ext):
     """build_ext that first builds the codec's static library with CMake."""
 
     def build_extension(self, ext):
-        ext.extra_objects = [str(self.build_codec_library())]
+        library = str(self.build_codec_library())
+        ext.extra_objects = [library]
+        # A library newer than the module (a later checkout) links it again.
+        ext.depends = list(ext.depends) + [library]
         super().build_extension(ext)
 
     def build_codec_library(self):
