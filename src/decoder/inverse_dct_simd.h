@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "base/dct_constants.h"
+#include "base/simd_transpose.h"
 
 namespace jpg {
 namespace {
@@ -116,20 +117,7 @@ struct Lanes<256> {
 // Transposes the 8 x 8 16-bit matrix in r (in each 128-bit half).
 template <class L, class V = typename L::V>
 inline void transpose(V r[8]) {
-    const V a0 = L::lo16(r[0], r[1]), a1 = L::hi16(r[0], r[1]);
-    const V a2 = L::lo16(r[2], r[3]), a3 = L::hi16(r[2], r[3]);
-    const V a4 = L::lo16(r[4], r[5]), a5 = L::hi16(r[4], r[5]);
-    const V a6 = L::lo16(r[6], r[7]), a7 = L::hi16(r[6], r[7]);
-    const V b0 = L::lo32(a0, a2), b1 = L::hi32(a0, a2), b2 = L::lo32(a1, a3), b3 = L::hi32(a1, a3);
-    const V b4 = L::lo32(a4, a6), b5 = L::hi32(a4, a6), b6 = L::lo32(a5, a7), b7 = L::hi32(a5, a7);
-    r[0] = L::lo64(b0, b4);
-    r[1] = L::hi64(b0, b4);
-    r[2] = L::lo64(b1, b5);
-    r[3] = L::hi64(b1, b5);
-    r[4] = L::lo64(b2, b6);
-    r[5] = L::hi64(b2, b6);
-    r[6] = L::lo64(b3, b7);
-    r[7] = L::hi64(b3, b7);
+    transpose8x8<L>(r);
 }
 
 // One pass of the kernel across the eight registers (input u in r[u], one
