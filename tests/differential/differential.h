@@ -35,6 +35,15 @@ std::vector<std::string> corpusFiles(const std::vector<std::string> &directories
 std::vector<jpg::CallOptions> optionSets();
 std::string describe(const jpg::CallOptions &options);
 
+// jpgDecode of `jpeg` at a scale, in a format, under an option set: its
+// status and pixels (none when the file is not decodable or the call fails).
+struct Decoded {
+    int32_t status = -1;
+    std::vector<uint8_t> pixels;
+    bool operator==(const Decoded &o) const { return status == o.status && pixels == o.pixels; }
+};
+Decoded decodeWith(const std::vector<uint8_t> &jpeg, const jpg::CallOptions &options, int32_t scale, int32_t format);
+
 // Imports: the JPEG files in `directories` and generated pictures of every
 // layout.
 void checkImports(const std::vector<std::string> &directories, Scope scope, Tally &tally);
@@ -47,6 +56,11 @@ void checkExports(const std::vector<std::string> &directories, Scope scope, Tall
 // `directories` and of generated pictures in every pixel format; in every
 // layout, the same bytes under every option set.
 void checkEncodes(const std::vector<std::string> &directories, Scope scope, Tally &tally);
+
+// Transcodings by jpegtran (progressive, arithmetic-coded, multi-scan,
+// restart markers) of cjpeg's files of every layout: the same pictures as
+// the originals (when cjpeg and jpegtran are installed).
+void checkTranscodings(Scope scope, Tally &tally);
 
 }  // namespace differential
 

@@ -121,6 +121,7 @@ int main(int argc, char **argv) {
     differential::checkImports(directories, scope, tally);
     differential::checkExports(directories, scope, tally);
     differential::checkEncodes(directories, scope, tally);
+    differential::checkTranscodings(scope, tally);
     std::printf("%d cases, %d mismatches\n", tally.cases, tally.failures);
     bool ok = tally.failures == 0 && tally.cases > 0;
     if (!writeTo.empty() && !differential::writeDigests(writeTo, tally)) {

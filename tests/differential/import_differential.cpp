@@ -40,31 +40,6 @@ Outcome importWith(const std::string &jpeg, const std::string &out, jpg::CallOpt
     return o;
 }
 
-// jpgDecode of the file under an option set, at a scale, in a format.
-Outcome decodeWith(const Bytes &jpeg, const jpg::CallOptions &options, int32_t scale, int32_t format) {
-    JpgDecodeSettings settings;
-    jpgDefaultDecodeSettings(&settings);
-    settings.scale = scale;
-    settings.format = format;
-    settings.threads = static_cast<int32_t>(options.threads);
-    settings.kernels = options.kernels == jpg::KernelSet::Reference ? JPG_KERNELS_REFERENCE
-                       : options.kernels == jpg::KernelSet::Plain   ? JPG_KERNELS_PLAIN
-                       : options.kernels == jpg::KernelSet::Sse2    ? JPG_KERNELS_SSE2
-                                                                    : JPG_KERNELS_AVX2;
-    Outcome o;
-    JpgInfo info{};
-    info.size = sizeof info;
-    if (jpgReadInfo(jpeg.data(), jpeg.size(), &info, nullptr) != JPG_OK || !info.decodable) return o;
-    uint32_t width = 0, height = 0;
-    jpgScaledSize(&info, scale, &width, &height);
-    const size_t bytes = format == JPG_FORMAT_GREY ? 1 : format == JPG_FORMAT_RGBA || format == JPG_FORMAT_BGRA ? 4 : 3;
-    if (uint64_t{width} * height * bytes > (uint64_t{1} << 28)) return o;
-    o.bmp.assign(size_t{width} * height * bytes, 0xA5);
-    o.status = jpgDecode(jpeg.data(), jpeg.size(), &settings, o.bmp.data(), width * bytes, o.bmp.size(), nullptr);
-    if (o.status < 0) o.bmp.clear();
-    return o;
-}
-
 // The import's BMP rows (top first), without their padding.
 Bytes bmpRows(const Bytes &bmp) {
     if (bmp.size() < 54) return {};
@@ -91,17 +66,17 @@ void checkDecodes(const std::string &path, const std::string &label, const Outco
         const int32_t status = imported.status == JPG_IMPORT_OK ? JPG_OK : JPG_WARNING;
         for (const jpg::CallOptions &options : sets) {
             ++tally.cases;
-            const Outcome decoded = decodeWith(jpeg, options, 1, grey ? JPG_FORMAT_GREY : JPG_FORMAT_BGR);
-            if (decoded.status != status || decoded.bmp != rows)
+            const Decoded decoded = decodeWith(jpeg, options, 1, grey ? JPG_FORMAT_GREY : JPG_FORMAT_BGR);
+            if (decoded.status != status || decoded.pixels != rows)
                 tally.fail("decode of " + label + " under " + describe(options) + ": status " +
                            std::to_string(decoded.status) + ", not the import's " + std::to_string(imported.status) +
-                           (decoded.bmp != rows ? ", other pixels" : ""));
+                           (decoded.pixels != rows ? ", other pixels" : ""));
         }
     }
     for (const int32_t scale : {1, 2, 4, 8}) {
         const int32_t format = scale == 1 ? JPG_FORMAT_RGBA : scale == 8 ? JPG_FORMAT_GREY : JPG_FORMAT_RGB;
-        const Outcome reference = decodeWith(jpeg, sets.front(), scale, format);
-        tally.note("decode " + label + " 1/" + std::to_string(scale), reference.status, reference.bmp);
+        const Decoded reference = decodeWith(jpeg, sets.front(), scale, format);
+        tally.note("decode " + label + " 1/" + std::to_string(scale), reference.status, reference.pixels);
         for (size_t i = 1; i < sets.size(); ++i) {
             ++tally.cases;
             if (!(decodeWith(jpeg, sets[i], scale, format) == reference))
@@ -249,6 +224,30 @@ void checkCraftedScans(const testutil::TempDir &dir, Tally &tally) {
 }
 
 }  // namespace
+
+Decoded decodeWith(const Bytes &jpeg, const jpg::CallOptions &options, int32_t scale, int32_t format) {
+    JpgDecodeSettings settings;
+    jpgDefaultDecodeSettings(&settings);
+    settings.scale = scale;
+    settings.format = format;
+    settings.threads = static_cast<int32_t>(options.threads);
+    settings.kernels = options.kernels == jpg::KernelSet::Reference ? JPG_KERNELS_REFERENCE
+                       : options.kernels == jpg::KernelSet::Plain   ? JPG_KERNELS_PLAIN
+                       : options.kernels == jpg::KernelSet::Sse2    ? JPG_KERNELS_SSE2
+                                                                    : JPG_KERNELS_AVX2;
+    Decoded o;
+    JpgInfo info{};
+    info.size = sizeof info;
+    if (jpgReadInfo(jpeg.data(), jpeg.size(), &info, nullptr) != JPG_OK || !info.decodable) return o;
+    uint32_t width = 0, height = 0;
+    jpgScaledSize(&info, scale, &width, &height);
+    const size_t bytes = format == JPG_FORMAT_GREY ? 1 : format == JPG_FORMAT_RGBA || format == JPG_FORMAT_BGRA ? 4 : 3;
+    if (uint64_t{width} * height * bytes > (uint64_t{1} << 28)) return o;
+    o.pixels.assign(size_t{width} * height * bytes, 0xA5);
+    o.status = jpgDecode(jpeg.data(), jpeg.size(), &settings, o.pixels.data(), width * bytes, o.pixels.size(), nullptr);
+    if (o.status < 0) o.pixels.clear();
+    return o;
+}
 
 void checkImports(const std::vector<std::string> &directories, Scope scope, Tally &tally) {
     testutil::TempDir dir;
