@@ -66,7 +66,8 @@ void checkTranscodings(Scope scope, Tally &tally) {
                                            " in format " + std::to_string(format) + " under " + describe(options) +
                                            ": not the picture of the baseline original");
                         }
-                        tally.note("transcoding " + command.substr(0, command.find(' ', 7)) + " " + label + " 1/" +
+                        // The original's picture, the same for every transcoding.
+                        tally.note("transcoded original " + label + " 1/" +
                                        std::to_string(scale) + " format " + std::to_string(format),
                                    expected.status, expected.pixels);
                     }
