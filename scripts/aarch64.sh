@@ -6,7 +6,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-cmake -S . -B build-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux.cmake -DCMAKE_BUILD_TYPE=Release \
+# The tool chain is chosen once, when the build directory is made.
+toolchain=()
+[ -f build-aarch64/CMakeCache.txt ] || toolchain=(-DCMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux.cmake)
+cmake -S . -B build-aarch64 "${toolchain[@]}" -DCMAKE_BUILD_TYPE=Release \
   -DJPG_BUILD_TESTS=OFF -DJPG_BUILD_DIFFERENTIAL=ON >/dev/null
 cmake --build build-aarch64 -j"$jobs" --target jpg_differential
 digests=build-aarch64/x86-64-digests.txt
