@@ -1,5 +1,5 @@
 # What `cmake --install` puts under the prefix:
-#   lib/libjpg.so.0.1.0 (SONAME libjpg.so.0) and its links, or bin/JPG.dll with
+#   lib/libjpg.so.0.2.0 (SONAME libjpg.so.0) and its links, or bin/JPG.dll with
 #     lib/libJPG.dll.a (MinGW) and lib/JPG.lib (Visual C++)
 #   lib/libjpgcodec.so.0... and lib/libjpgcodec.a, or bin/jpgcodec.dll with
 #     lib/libjpgcodec.dll.a, lib/jpgcodec.lib and lib/libjpgcodec_static.a
