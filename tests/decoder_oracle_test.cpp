@@ -183,7 +183,7 @@ TEST(DecoderOracle, RgbFilesKeepTheirColours) {
     }
 }
 
-TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndRefusesOthers) {
+TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndJpgtoolImportsProgressiveOnes) {
     if (!haveOracle()) GTEST_SKIP() << "cjpeg/djpeg not installed";
     TempDir dir;
     writeFile(dir.file("in.pnm"), pnmBytes(photoImage(40, 30, 3, 2)));
@@ -221,6 +221,14 @@ TEST(DecoderOracle, InfoDescribesJpegAndBmpFilesAndRefusesOthers) {
     }
     std::tie(status, text) = info(dir.file("p.jpg"));
     EXPECT_NE(text.find("progressive JPEG files are not supported"), std::string::npos) << text;
+    // What iImportJPG refuses jpgtool imports, from a path and from standard
+    // input: the progressive file's picture is the sequential one's.
+    EXPECT_EQ(iImportJPG(dir.file("p.jpg").c_str(), dir.file("p.bmp").c_str()), 2);
+    ASSERT_EQ(run(tool + " import " + dir.file("a.jpg") + " " + dir.file("a.ppm")), 0);
+    ASSERT_EQ(run(tool + " import " + dir.file("p.jpg") + " " + dir.file("p.ppm")), 0);
+    ASSERT_EQ(run(tool + " import --format pnm - - <" + dir.file("p.jpg") + " >" + dir.file("s.ppm")), 0);
+    EXPECT_EQ(readFile(dir.file("p.ppm")), readFile(dir.file("a.ppm")));
+    EXPECT_EQ(readFile(dir.file("s.ppm")), readFile(dir.file("a.ppm")));
     std::tie(status, text) = info(dir.file("a.bmp"));
     EXPECT_NE(text.find("bits per pixel: 24"), std::string::npos) << text;
     std::string error;
