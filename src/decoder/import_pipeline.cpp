@@ -301,12 +301,18 @@ struct SlotRing {
     std::atomic<bool> backEndWaiting{false};  // for the next slot: the back end has nothing else to do
 
     DecodeContext *ctx = nullptr;
+    // The scan's layout as it was when the worker started, for
+    // reconstruction on either thread: the front end keeps writing its
+    // reader's fields in *ctx, and a line of them read by the other
+    // processor would make the next write wait.
+    DecodeContext layout;
     const DecoderKernels *kernels = nullptr;
     const RowSink *writer = nullptr;
 
     bool make(DecodeContext &context, const DecoderKernels &k, const RowSink &out, uint32_t stripBytes,
               uint32_t strips) {
         ctx = &context;
+        layout = context;
         kernels = &k;
         writer = &out;
         if (!empty.ok() || !filled.ok()) return false;
@@ -362,7 +368,7 @@ struct SlotRing {
     // Claims pieces of a slot's reconstruction and makes them, with the
     // thread's own sample rows and planes: false when none was left.
     bool reconstructClaim(Slot &slot, StripWork &own) {
-        const DecodeContext &c = *ctx;
+        const DecodeContext &c = layout;
         const uint32_t perStrip = blockRowsPerStrip(c);
         uint32_t first = 0, end = 0;
         if (!slot.reconstruction.claim(first, end)) return false;
