@@ -309,6 +309,10 @@ TEST(JpgtoolFiles, SignalsLeaveNoTemporaryFileBehind) {
         ASSERT_EQ(::write(input, ppm.data(), ppm.size() / 2), static_cast<ssize_t>(ppm.size() / 2));
         EXPECT_TRUE(appears(dir, ".jpg-part-")) << signal;
         ::kill(child, signal);
+        // A second one on its heels, as `timeout` sends one to the process
+        // and one to its group: it may reach the other thread while the
+        // first one's handler is removing the files.
+        if (signal == SIGTERM) ::kill(child, signal);
         int status = 0;
         ::waitpid(child, &status, 0);
         ::close(input);

@@ -31,11 +31,28 @@ Place places[kPlaces];
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
 
 #if !defined(_WIN32)
+// The first signal's number, once a handler has begun: a second signal (as
+// `timeout` sends one to the process and one to its group) may reach
+// another thread while the files are being removed, and must neither end
+// the process before that is done nor remove them twice.
+std::atomic<int> ending{0};
+
+static_assert(std::atomic<int>::is_always_lock_free, "the handler takes the first place");
+
 extern "C" void onSignal(int signal) {
+    int first = 0;
+    if (!ending.compare_exchange_strong(first, signal)) {
+        // The thread that came first ends the process when it is done.
+        for (;;) ::pause();
+    }
     for (Place &place : places)
         if (place.state.load() == kListed) ::unlink(place.path);
-    // The handler was installed to run once: the signal, raised again, takes
-    // its default course when the handler returns.
+    // The signal, raised again, takes its default course when the handler
+    // returns (it is blocked until then).
+    struct sigaction fallback {};
+    fallback.sa_handler = SIG_DFL;
+    sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
     ::raise(signal);
 }
 #endif
@@ -50,7 +67,6 @@ void removeTemporaryFilesOnSignal() {
         struct sigaction action {};
         action.sa_handler = onSignal;
         sigfillset(&action.sa_mask);
-        action.sa_flags = SA_RESETHAND;
         ::sigaction(signal, &action, nullptr);
     }
 #endif
