@@ -28,7 +28,8 @@ int usageError(const std::string &message) {
 namespace {
 
 const char kDescription[] =
-    "jpgtool converts between BMP, netpbm and baseline JPEG files with the JPG library.\n"
+    "jpgtool converts between BMP, netpbm and JPEG files with the JPG library: it reads\n"
+    "baseline, extended, progressive and arithmetic-coded JPEG files and writes baseline ones.\n"
     "BMP files are written bottom-up and read in the order their header declares, as other\n"
     "programs do; --top-first keeps the library's own convention (first stored row on top).";
 
