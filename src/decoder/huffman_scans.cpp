@@ -13,6 +13,7 @@
 
 #include "base/markers.h"
 #include "decoder/coefficient_decoder.h"
+#include "decoder/nonzero_mask.h"
 
 namespace jpg {
 
@@ -113,20 +114,6 @@ struct BitReader {
 };
 
 enum class Kind { Sequential, DcFirst, DcRefine, AcFirst, AcRefine };
-
-// Bit k set where coefficient k of the block is nonzero. Four coefficients
-// at a time: the top bit of each 16-bit lane is set where the lane is not
-// zero, and one multiplication gathers the four top bits.
-inline uint64_t nonzeroMask(const int16_t *coefficients) {
-    const auto *u = reinterpret_cast<const uint16_t *>(coefficients);
-    uint64_t mask = 0;
-    for (uint32_t j = 0; j < 16; ++j, u += 4) {
-        const uint64_t w = uint64_t{u[0]} | uint64_t{u[1]} << 16 | uint64_t{u[2]} << 32 | uint64_t{u[3]} << 48;
-        const uint64_t top = (((w & 0x7FFF7FFF7FFF7FFFu) + 0x7FFF7FFF7FFF7FFFu) | w) & 0x8000800080008000u;
-        mask |= ((top >> 15) * 0x0001000200040008u) >> 48 << (4 * j);
-    }
-    return mask;
-}
 
 template <Kind kKind>
 struct HuffmanScan {

@@ -2,9 +2,11 @@
 
 #include <cstring>
 
+#include "base/bit_ops.h"
 #include "base/standard_tables.h"
 #include "decoder/decoder_kernels.h"
 #include "decoder/import_pipeline.h"
+#include "decoder/nonzero_mask.h"
 
 namespace jpg {
 
@@ -41,24 +43,19 @@ void loadMcuRowDirect(DecodeContext &ctx, CoefficientRows &rows, BlockKinds &kin
     forEachBlockOfRow(ctx, [&](const int16_t *zigzag, uint32_t c, size_t at) {
         const int32_t *table = buffer.quant[c];
         // The block is all zero but its DC (as the transforms leave it): only
-        // the DC and the non-zero AC coefficients are written, four at a time
-        // passed over where they are all zero, as the Huffman decoder writes
-        // only the coefficients it decodes. The kind as that decoder notes
-        // it: an AC coefficient makes the block narrow, one beyond the limit
-        // wide, and then the DC too.
+        // the DC and the non-zero AC coefficients are written, as the
+        // Huffman decoder writes only the coefficients it decodes. The kind
+        // as that decoder notes it: an AC coefficient makes the block
+        // narrow, one beyond the limit wide, and then the DC too.
         int32_t *block = rows.rows[c] + 64 * at;
         uint8_t kind = kBlockDcOnly;
-        for (int k = 0; k < 64; k += 4) {
-            uint64_t four;
-            std::memcpy(&four, zigzag + k, sizeof four);
-            if (four == 0) continue;
-            for (int j = k == 0 ? 1 : k; j < k + 4; ++j) {
-                if (zigzag[j] == 0) continue;
-                const int32_t d = zigzag[j] * table[j];
-                block[kZigzag[j]] = d;
-                if (kind == kBlockDcOnly) kind = kBlockNarrow;
-                if (beyondNarrow(d)) kind = kBlockWide;
-            }
+        uint64_t nonzero = nonzeroMask(zigzag) & ~uint64_t{1};
+        if (nonzero != 0) kind = kBlockNarrow;
+        for (; nonzero != 0; nonzero &= nonzero - 1) {
+            const uint32_t j = countTrailingZeros(nonzero);
+            const int32_t d = zigzag[j] * table[j];
+            block[kZigzag[j]] = d;
+            if (beyondNarrow(d)) kind = kBlockWide;
         }
         block[0] = zigzag[0] * table[0];
         if (kind != kBlockDcOnly && beyondNarrow(block[0])) kind = kBlockWide;
