@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #if __has_include(<sys/random.h>)
@@ -56,7 +57,9 @@ HFILE track(int fd) {
 void *allocate(SIZE_T bytes) {
     if (shouldFail(Op::Alloc)) return nullptr;
     void *block = std::calloc(bytes == 0 ? 1 : bytes, 1);
-    if (block != nullptr) ++plan().heldBlocks;
+    if (block == nullptr) return nullptr;
+    ++plan().heldBlocks;
+    jpg::preferLargePages(block, bytes);
     return block;
 }
 
@@ -312,6 +315,20 @@ std::FILE *fileToStream(HFILE file) {
 bool isSpecialFile(const char *path) {
     struct stat st {};
     return path != nullptr && ::lstat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode);
+}
+
+void preferLargePages(void *block, std::size_t bytes) {
+#if defined(MADV_HUGEPAGE)
+    constexpr uintptr_t kLargePage = uintptr_t{1} << 21;
+    if (block == nullptr || bytes < (uintptr_t{8} << 20)) return;
+    const auto at = reinterpret_cast<uintptr_t>(block);
+    const uintptr_t from = (at + kLargePage - 1) & ~(kLargePage - 1);
+    const uintptr_t to = (at + bytes) & ~(kLargePage - 1);
+    if (to > from) madvise(reinterpret_cast<void *>(from), to - from, MADV_HUGEPAGE);
+#else
+    (void)block;
+    (void)bytes;
+#endif
 }
 
 bool isDirectory(const char *path) {

@@ -180,6 +180,8 @@ bool syncFile(HFILE file) { return FlushFileBuffers(reinterpret_cast<HANDLE>(sta
 // MoveFileEx with MOVEFILE_WRITE_THROUGH returns once the move is on the disk.
 bool syncDirectoryOf(const char * /*path*/) { return true; }
 
+void preferLargePages(void * /*block*/, std::size_t /*bytes*/) {}
+
 std::string systemErrorText() { return "Windows error " + std::to_string(GetLastError()); }
 
 namespace {

@@ -55,7 +55,11 @@ uint32_t bytesPerPixel(int32_t format) {
     }
 }
 
-void *allocateForCaller(size_t bytes) { return std::malloc(bytes == 0 ? 1 : bytes); }
+void *allocateForCaller(size_t bytes) {
+    void *block = std::malloc(bytes == 0 ? 1 : bytes);
+    preferLargePages(block, bytes);
+    return block;
+}
 
 }  // namespace jpg::codec
 
