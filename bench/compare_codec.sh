@@ -2,8 +2,8 @@
 # Times the codec API (bench/codec_api_bench) against libjpeg-turbo's own
 # in-memory benchmark, tjbench, on the same 12 MP photo-like files in one
 # run: each case runs ours and tjbench in turn, ROUNDS times (default 3),
-# and reports the median rates and the ratio of the times (ours / tjbench:
-# below 1 is faster).
+# and reports the median rates and the median of the rounds' ratios of the
+# times (ours / tjbench: below 1 is faster).
 #   bench/compare_codec.sh [ROUNDS] [BENCHTIME]
 # The machine is shared and noisy: compare the ratios, not the rates.
 set -euo pipefail
