@@ -118,10 +118,20 @@ int main(int argc, char **argv) {
     for (const jpg::CallOptions &o : differential::optionSets()) sets += " " + differential::describe(o);
     std::printf("option sets:%s\n", sets.c_str());
     differential::Tally tally;
-    differential::checkImports(directories, scope, tally);
-    differential::checkExports(directories, scope, tally);
-    differential::checkEncodes(directories, scope, tally);
-    differential::checkTranscodings(scope, tally);
+    // Each part's count on a line of its own, for the logs.
+    const auto part = [&](const char *name, auto check) {
+        const int before = tally.cases, failedBefore = tally.failures;
+        check();
+        std::printf("  %s: %d cases, %d mismatches\n", name, tally.cases - before, tally.failures - failedBefore);
+    };
+    part("imports (every option set) and codec decodes equal to them", [&] {
+        differential::checkImports(directories, scope, tally);
+    });
+    part("exports (every option set)", [&] { differential::checkExports(directories, scope, tally); });
+    part("codec encodes equal to the exports and across option sets", [&] {
+        differential::checkEncodes(directories, scope, tally);
+    });
+    part("transcodings equal to their baseline original", [&] { differential::checkTranscodings(scope, tally); });
     std::printf("%d cases, %d mismatches\n", tally.cases, tally.failures);
     bool ok = tally.failures == 0 && tally.cases > 0;
     if (!writeTo.empty() && !differential::writeDigests(writeTo, tally)) {
