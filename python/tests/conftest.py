@@ -1,5 +1,5 @@
 """What the package's tests share: the repository's JPEG files, the built
-jpgtool as the oracle, photo-like pictures, and whether jpgEncode is built."""
+jpgtool as the oracle and photo-like pictures."""
 import os
 import subprocess
 from pathlib import Path
@@ -11,18 +11,6 @@ import jpg
 
 ROOT = Path(__file__).resolve().parents[2]
 CORPUS = sorted((ROOT / "tests/corpus/decoder").glob("*.jpg")) + sorted((ROOT / "fuzz/corpus/import").glob("*.jpg"))
-
-
-def encoder_built():
-    try:
-        jpg.encode(numpy.zeros((8, 8), numpy.uint8))
-    except jpg.JpgError as error:
-        return "not built yet" not in str(error)
-    return True
-
-
-needs_encoder = pytest.mark.skipif(not encoder_built(), reason="jpgEncode is not built yet on this branch "
-                                   "(it returns JPG_ERR_UNSUPPORTED); these tests run once it lands")
 
 
 @pytest.fixture(scope="session")

@@ -8,7 +8,7 @@ import pytest
 from PIL import Image
 
 import jpg
-from conftest import CORPUS, needs_encoder, photo, read_netpbm, run_jpgtool
+from conftest import CORPUS, photo, read_netpbm, run_jpgtool
 
 
 def decode_reporting(data, **options):
@@ -58,7 +58,6 @@ def bmp_for_export(path, pixels):
     Image.fromarray(pixels[::-1]).save(path, format="BMP")  # Pillow stores rows bottom-up
 
 
-@needs_encoder
 @pytest.mark.parametrize("level", [1, 3, 12, 40])
 @pytest.mark.parametrize("channels, size", [(3, (48, 64)), (1, (37, 61)), (3, (17, 203))])
 def test_encode_level_equals_jpgtool_export(level, channels, size, jpgtool, tmp_path):

@@ -8,7 +8,7 @@ import pytest
 from PIL import Image
 
 import jpg
-from conftest import ROOT, needs_encoder, photo
+from conftest import ROOT, photo
 
 
 def pillow_file(pixels, **options):
@@ -59,7 +59,6 @@ def test_info_agrees_with_what_pillow_wrote():
         ("GREY", "baseline", ((1, 1),), 0, None)
 
 
-@needs_encoder
 @pytest.mark.parametrize("channels, options", [
     (3, {}), (3, {"sampling": "444", "quality": 95}), (3, {"sampling": "420", "restart_interval": 3}),
     (1, {"quality": 30}), (4, {"sampling": "GREY", "preview": False}), (3, {"level": 7, "icc_profile": b"icc" * 9}),

@@ -8,7 +8,7 @@ import numpy
 import pytest
 
 import jpg
-from conftest import ROOT, needs_encoder, photo
+from conftest import ROOT, photo
 
 JPEG = (ROOT / "fuzz/corpus/import/own-c.jpg").read_bytes()  # 24 x 16, colour, with a preview
 
@@ -160,7 +160,6 @@ def test_encode_refused(source, options, error, words):
         jpg.encode(source, **options)
 
 
-@needs_encoder
 def test_encode_of_every_layout_equals_the_contiguous_array():
     """Strided arrays are read through their pitch or copied: every layout
     of the same pixels gives the same file."""

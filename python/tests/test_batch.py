@@ -11,7 +11,7 @@ from PIL import Image
 
 import jpg
 import jpg.batch
-from conftest import encoder_built, photo, read_netpbm
+from conftest import photo, read_netpbm
 
 distributed = pytest.importorskip("distributed")
 
@@ -54,8 +54,7 @@ def outputs(results, out_dir):
 
 
 @pytest.mark.filterwarnings("ignore::jpg.DamagedDataWarning")  # photo07 is cut short
-@pytest.mark.parametrize("to", ["ppm", "png", pytest.param("jpeg", marks=pytest.mark.skipif(
-    not encoder_built(), reason="jpgEncode is not built yet on this branch"))])
+@pytest.mark.parametrize("to", ["ppm", "png", "jpeg"])
 def test_cluster_writes_what_a_serial_run_writes(to, tree, client, tmp_path):
     options = {"to": to, "min_width": 40, "min_height": 30, "files_per_task": 3}
     serial = jpg.batch.convert(tree, tmp_path / "serial", **options)

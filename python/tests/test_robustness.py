@@ -10,7 +10,7 @@ import pytest
 from PIL import Image
 
 import jpg
-from conftest import CORPUS, ROOT, needs_encoder, photo
+from conftest import CORPUS, ROOT, photo
 
 LIMIT = 64 << 20  # a mutated frame header may claim a picture of 65,535 x 65,535
 
@@ -110,7 +110,6 @@ def test_eight_threads_decode_as_one():
         numpy.testing.assert_array_equal(into, expected)
 
 
-@needs_encoder
 def test_eight_threads_encode_as_one():
     pictures = [photo(150 + 8 * i, 200 + 16 * i, channels=1 if i % 4 == 0 else 3, seed=i) for i in range(8)]
     calls = [(pixels, options) for pixels in pictures
