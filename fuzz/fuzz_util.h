@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,9 +16,26 @@
 
 namespace fuzzutil {
 
+// The scratch files of this process, removed when it exits (libFuzzer ends
+// a run of -runs inputs or -max_total_time with exit).
+inline std::vector<std::string> &scratchPaths() {
+    static std::vector<std::string> paths;
+    return paths;
+}
+
+inline void removeScratchFiles() {
+    for (const std::string &path : scratchPaths()) std::remove(path.c_str());
+}
+
 inline std::string scratchPath(const char *name) {
     static const std::string dir = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
-    return dir + "/jpgfuzz-" + std::to_string(getpid()) + "-" + name;
+    // The list exists before the handler is registered, so that it is
+    // destroyed after the handler has run.
+    static const bool registered = (scratchPaths(), std::atexit(removeScratchFiles) == 0);
+    (void)registered;
+    std::string path = dir + "/jpgfuzz-" + std::to_string(getpid()) + "-" + name;
+    scratchPaths().push_back(path);
+    return path;
 }
 
 inline bool writeScratch(const std::string &path, const uint8_t *data, size_t size) {
