@@ -163,7 +163,9 @@ JPG_CODEC_API int32_t jpgScaleFor(const JpgInfo *info, uint32_t minWidth, uint32
  * first, `pitch` bytes apart (at least width x bytes per pixel), in the
  * settings' format and scale (null settings: the defaults). JPG_OK;
  * JPG_WARNING when the data was damaged or cut short: the picture is
- * complete all the same, what the data gave and the rest filled in. */
+ * complete all the same, what the data gave and the rest filled in. The
+ * pixels may be written more than once (RGB rows are made as B, G, R and
+ * turned in place): calls running at once need pixels of their own. */
 JPG_CODEC_API int32_t jpgDecode(const void *jpeg, size_t size, const JpgDecodeSettings *settings, void *pixels,
                                 size_t pitch, size_t pixelsSize, JpgError *error);
 

@@ -742,7 +742,8 @@ PyDoc_STRVAR(kDecodeIntoDoc,
 "    (H, W) for 'GREY', (H, W, 3) or (H, W, 4) for the others. Its rows must each be\n"
 "    contiguous (a C-contiguous array, or rows of a larger one such as canvas[:H, :W]).\n"
 "The other arguments, the warnings and the errors are decode()'s; decoded_shape() tells\n"
-"the shape beforehand.");
+"the shape beforehand. The array is written in more than one pass (RGB rows are made as\n"
+"B, G, R and turned in place): calls running at once need arrays of their own.");
 
 PyDoc_STRVAR(kDecodedShapeDoc,
 "decoded_shape($module, /, data, format='RGB', scale=1, min_width=0, min_height=0)\n--\n\n"
