@@ -31,17 +31,16 @@ Place places[kPlaces];
 static_assert(std::atomic<int>::is_always_lock_free, "the handler reads the states");
 
 #if !defined(_WIN32)
-// The first signal's number, once a handler has begun: a second signal (as
-// `timeout` sends one to the process and one to its group) may reach
-// another thread while the files are being removed, and must neither end
-// the process before that is done nor remove them twice.
-std::atomic<int> ending{0};
+// Set once a handler has begun: a second signal (as `timeout` sends one to
+// the process and one to its group) may reach another thread while the
+// files are being removed, and must neither end the process before that is
+// done nor remove them twice.
+std::atomic<bool> ending{false};
 
-static_assert(std::atomic<int>::is_always_lock_free, "the handler takes the first place");
+static_assert(std::atomic<bool>::is_always_lock_free, "the handler sets it");
 
 extern "C" void onSignal(int signal) {
-    int first = 0;
-    if (!ending.compare_exchange_strong(first, signal)) {
+    if (ending.exchange(true)) {
         // The thread that came first ends the process when it is done.
         for (;;) ::pause();
     }

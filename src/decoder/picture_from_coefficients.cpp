@@ -1,7 +1,5 @@
 #include "decoder/picture_from_coefficients.h"
 
-#include <cstring>
-
 #include "base/bit_ops.h"
 #include "base/standard_tables.h"
 #include "decoder/decoder_kernels.h"
