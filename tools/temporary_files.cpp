@@ -21,9 +21,12 @@ constexpr int kPlaces = 128;
 constexpr std::size_t kPathBytes = 4096;
 enum : int { kFree = 0, kBusy = 1, kListed = 2 };
 
+// Every member initialised, so that the table is constant-initialised (all
+// zero, in no page until used): a constructor that left `path` alone would
+// run at start-up and touch each of its 128 pages.
 struct Place {
     std::atomic<int> state{kFree};
-    char path[kPathBytes];
+    char path[kPathBytes] = {};
 };
 
 Place places[kPlaces];
