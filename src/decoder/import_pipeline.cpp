@@ -261,10 +261,11 @@ struct Slot {
 //
 // The rules that keep it sound:
 // - The decode context belongs to the front end while it runs: the bit
-//   reader, the predictions and the restart count are its alone. The back
-//   end reads only what was fixed before the worker started (the scan's
-//   layout, comp[], maxH, maxV, mcusPerRow, mcuRows, the picture's size,
-//   the decode tables), never the reader's fields.
+//   reader, the predictions and the restart count are its alone.
+//   Reconstruction, on either thread, reads `layout`, the ring's copy of
+//   the context made before the worker started (the scan's layout, comp[],
+//   maxH, maxV, mcusPerRow, mcuRows, the picture's size), never the live
+//   context.
 // - A slot's fields (its coefficients, rows, firstStrip, strips, firstRow,
 //   rowCount, readFailed) change hands only through the ring's semaphores:
 //   the front end writes them between taking an empty slot and posting it
@@ -301,10 +302,10 @@ struct SlotRing {
     std::atomic<bool> backEndWaiting{false};  // for the next slot: the back end has nothing else to do
 
     DecodeContext *ctx = nullptr;
-    // The scan's layout as it was when the worker started, for
-    // reconstruction on either thread: the front end keeps writing its
-    // reader's fields in *ctx, and a line of them read by the other
-    // processor would make the next write wait.
+    // The context as it was when the worker started, for reconstruction on
+    // either thread: the front end keeps writing its reader's fields in
+    // *ctx, and a cache line of them read by the other processor would make
+    // the next write wait.
     DecodeContext layout;
     const DecoderKernels *kernels = nullptr;
     const RowSink *writer = nullptr;
